@@ -1,0 +1,33 @@
+# The two commands a newcomer needs: "make run" and "make test".
+BUILD := build/win
+CMAKE_FLAGS := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+RUN_DIR := build/run
+
+.PHONY: all deps build run test test-windows test-native bench fuzz package clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j2
+
+# Starts Wendle under Wine in build/run, where "myfile.txt" is written next to the "image" folder.
+run: build
+	@tools/run.sh $(BUILD)/bin $(RUN_DIR)
+
+test: test-windows test-native
+
+test-windows: build
+	@tools/with-display.sh ctest --test-dir $(BUILD) --output-on-failure
+
+test-native: deps
+	@tools/native-tests.sh
+
+fuzz: deps
+	@tools/fuzz.sh $(or $(SECONDS_EACH),600)
+
+clean:
+	rm -rf build build-native

@@ -1,0 +1,208 @@
+#include "AlarmRules.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <utility>
+
+namespace {
+
+constexpr std::size_t ALARM_FIELD_COUNT = 4;
+constexpr std::size_t ALARM_FIELD_MAX = ALARM_FIELD_SIZE - 1;
+// What a queued text costs beyond its bytes: the string object and the deque slot.
+constexpr std::size_t QUEUE_ITEM_OVERHEAD = 32;
+
+bool IsLeadByte(unsigned char byte)
+{
+    return byte >= 0x81 && byte <= 0xFE;
+}
+
+bool IsTrailByte(unsigned char byte)
+{
+    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFE);
+}
+
+// A lead byte without a valid trail is a character of its own, so a broken
+// sender can never make one byte swallow the next.
+std::size_t CharLength(const char* text, std::size_t size, std::size_t pos)
+{
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (IsLeadByte(byte) && pos + 1 < size && IsTrailByte(static_cast<unsigned char>(text[pos + 1])))
+        return 2;
+    return 1;
+}
+
+char CellByte(char byte)
+{
+    return (byte == '\r' || byte == '\n') ? ' ' : byte;
+}
+
+void CopyField(const char* source, std::size_t size, char (&field)[ALARM_FIELD_SIZE])
+{
+    const std::size_t length = Cp936CutLength(source, size, ALARM_FIELD_MAX);
+    std::transform(source, source + length, field, CellByte);
+    field[length] = '\0';
+}
+
+std::string ColumnText(const std::string& piece, std::size_t start, std::size_t end)
+{
+    std::string column(piece, start, Cp936CutLength(piece.data() + start, end - start, ALARM_FIELD_MAX));
+    std::transform(column.begin(), column.end(), column.begin(), CellByte);
+    return column;
+}
+
+} // namespace
+
+std::size_t Cp936CutLength(const char* text, std::size_t size, std::size_t maxBytes)
+{
+    if (size <= maxBytes)
+        return size;
+    std::size_t pos = 0;
+    while (pos < size) {
+        const std::size_t length = CharLength(text, size, pos);
+        if (pos + length > maxBytes)
+            break;
+        pos += length;
+    }
+    return pos;
+}
+
+std::string DatagramText(const char* payload, std::size_t size)
+{
+    if (payload == nullptr)
+        return std::string();
+    // One byte past the limit decides whether the last byte that fits is half a pair.
+    const std::size_t scanned = std::min(size, DATAGRAM_TEXT_MAX + 1);
+    const void* nul = std::memchr(payload, '\0', scanned);
+    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - payload) : scanned;
+    return std::string(payload, Cp936CutLength(payload, length, DATAGRAM_TEXT_MAX));
+}
+
+bool IsAlarmText(const std::string& text)
+{
+    return std::count(text.begin(), text.end(), ';') == static_cast<std::ptrdiff_t>(ALARM_FIELD_COUNT);
+}
+
+bool ParseAlarm(const std::string& text, AlarmRecord& record)
+{
+    record = AlarmRecord{};
+    if (!IsAlarmText(text))
+        return false;
+    char (*fields[ALARM_FIELD_COUNT])[ALARM_FIELD_SIZE] = {
+        &record.szApName, &record.szLogTime, &record.szAlarmType, &record.szAlarmContent};
+    std::size_t start = 0;
+    for (auto* field : fields) {
+        const std::size_t end = text.find(';', start);
+        CopyField(text.data() + start, end - start, *field);
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string LogLine(const std::string& text)
+{
+    std::string line;
+    line.reserve(text.size() + 2);
+    std::transform(text.begin(), text.end(), std::back_inserter(line), CellByte);
+    line += "\r\n";
+    return line;
+}
+
+std::vector<std::string> SplitLogPieces(const std::string& fileBytes)
+{
+    std::vector<std::string> pieces;
+    std::string piece;
+    const std::size_t size = fileBytes.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const char byte = fileBytes[i];
+        if (byte == '\r' && i + 1 < size && fileBytes[i + 1] == '\n')
+            continue;
+        piece.push_back(byte);
+        if (byte == '\n' || piece.size() == LOG_PIECE_MAX) {
+            pieces.push_back(std::move(piece));
+            piece.clear();
+        }
+    }
+    if (!piece.empty())
+        pieces.push_back(std::move(piece));
+    return pieces;
+}
+
+bool ParseLogPiece(const std::string& piece, std::vector<std::string>& columns)
+{
+    columns.clear();
+    if (piece.size() < 3)
+        return false;
+    std::size_t end = piece.size();
+    if (piece[end - 1] == '\n') {
+        --end;
+        if (piece[end - 1] == '\r')
+            --end;
+    }
+    std::size_t start = 0;
+    while (columns.size() < ALARM_FIELD_COUNT) {
+        const auto semicolon = std::find(piece.begin() + start, piece.begin() + end, ';');
+        const auto stop = static_cast<std::size_t>(semicolon - piece.begin());
+        if (stop == end) {
+            // What follows a final ';' is a column only when something is there.
+            if (start < end)
+                columns.push_back(ColumnText(piece, start, end));
+            break;
+        }
+        columns.push_back(ColumnText(piece, start, stop));
+        start = stop + 1;
+    }
+    return true;
+}
+
+CDatagramQueue::CDatagramQueue(std::size_t nMaxBytes, std::size_t nMaxCount)
+    : m_nMaxBytes(nMaxBytes), m_nMaxCount(nMaxCount)
+{
+}
+
+bool CDatagramQueue::Push(std::string text)
+{
+    const std::size_t cost = text.size() + QUEUE_ITEM_OVERHEAD;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_dqTexts.size() >= m_nMaxCount || cost > m_nMaxBytes - m_nQueuedBytes) {
+            ++m_nDropped;
+            return false;
+        }
+        m_dqTexts.push_back(std::move(text));
+        m_nQueuedBytes += cost;
+    }
+    m_cvReady.notify_one();
+    return true;
+}
+
+bool CDatagramQueue::TakeBatch(std::vector<std::string>& batch, std::size_t nMax)
+{
+    batch.clear();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cvReady.wait(lock, [this] { return m_bStopped || !m_dqTexts.empty(); });
+    if (m_dqTexts.empty())
+        return false;
+    const std::size_t count = std::min(nMax, m_dqTexts.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        m_nQueuedBytes -= m_dqTexts.front().size() + QUEUE_ITEM_OVERHEAD;
+        batch.push_back(std::move(m_dqTexts.front()));
+        m_dqTexts.pop_front();
+    }
+    return true;
+}
+
+void CDatagramQueue::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStopped = true;
+    }
+    m_cvReady.notify_all();
+}
+
+std::size_t CDatagramQueue::TakeDropped()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::exchange(m_nDropped, 0);
+}

@@ -1,0 +1,82 @@
+// How Wendle turns UDP datagrams and lines of its log file into alarm rows.
+// Every text is code page 936 (GBK) bytes; nothing here depends on Windows,
+// so the same rules build natively for sanitizer runs and fuzzing.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+constexpr unsigned short ALARM_PORT = 6000;
+constexpr int ALARM_LIST_CAP = 3000;          // rows per list
+constexpr std::size_t ALARM_FIELD_SIZE = 32;  // 31 bytes of text and the terminating NUL
+constexpr std::size_t DATAGRAM_TEXT_MAX = 255;
+constexpr std::size_t LOG_PIECE_MAX = 1023;
+
+struct AlarmRecord {            // each buffer zeroed before parsing
+    char szApName[ALARM_FIELD_SIZE];
+    char szLogTime[ALARM_FIELD_SIZE];
+    char szAlarmType[ALARM_FIELD_SIZE];
+    char szAlarmContent[ALARM_FIELD_SIZE];
+};
+
+// Length of the longest prefix of text[0, size) that ends on a CP936 character
+// boundary and fits in maxBytes, so a cut never leaves half a double-byte character.
+std::size_t Cp936CutLength(const char* text, std::size_t size, std::size_t maxBytes);
+
+// The bytes before the first NUL, cut to DATAGRAM_TEXT_MAX bytes.
+std::string DatagramText(const char* payload, std::size_t size);
+
+// True when the text holds exactly four ';' bytes.
+bool IsAlarmText(const std::string& text);
+
+// Zeroes the record and, when the text is an alarm, fills the four fields.
+// CR and LF inside a field show as a space, exactly as the log line keeps them,
+// so a row looks the same live and after a restart. Returns IsAlarmText(text).
+bool ParseAlarm(const std::string& text, AlarmRecord& record);
+
+// The text as one log line: CR and LF inside become a space, then "\r\n".
+std::string LogLine(const std::string& text);
+
+// The log file's bytes as the C library's text-mode fgets with a 1024-byte
+// buffer reads them: CR LF becomes LF, and each piece is a line with its LF,
+// or at most LOG_PIECE_MAX bytes of a longer line.
+std::vector<std::string> SplitLogPieces(const std::string& fileBytes);
+
+// The columns of one piece, split like a live datagram. Returns false (and no
+// columns) for a piece shorter than 3 bytes, which is skipped.
+bool ParseLogPiece(const std::string& piece, std::vector<std::string>& columns);
+
+// Hands datagram texts from the thread that drains the socket to the thread
+// that processes them. Bounded so a flood costs counted drops, not memory.
+class CDatagramQueue {
+public:
+    explicit CDatagramQueue(std::size_t nMaxBytes = 256u << 20, std::size_t nMaxCount = 4u << 20);
+
+    // Never waits for the consumer: when full, the text is dropped and counted.
+    bool Push(std::string text);
+
+    // Waits until something is queued or Stop() was called, then replaces the
+    // batch with at most nMax texts in arrival order. Returns false once
+    // stopped and empty.
+    bool TakeBatch(std::vector<std::string>& batch, std::size_t nMax);
+
+    // Wakes every waiter; texts pushed later are still queued and drained.
+    void Stop();
+
+    // Drops counted since the last call.
+    std::size_t TakeDropped();
+
+private:
+    const std::size_t m_nMaxBytes;
+    const std::size_t m_nMaxCount;
+    std::mutex m_mutex;
+    std::condition_variable m_cvReady;
+    std::deque<std::string> m_dqTexts;
+    std::size_t m_nQueuedBytes = 0;
+    std::size_t m_nDropped = 0;
+    bool m_bStopped = false;
+};

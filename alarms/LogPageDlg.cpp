@@ -1,0 +1,115 @@
+#include "LogPageDlg.h"
+
+#include "AlarmLog.h"
+#include "resource.h"
+
+CLogPageDlg* g_pLogPage = nullptr;
+
+namespace {
+
+constexpr int LOG_COLUMN_WIDTH = 150;
+
+void SetRowTexts(CListCtrl& list, int nRow, const std::vector<std::string>& columns)
+{
+    for (std::size_t column = 0; column < columns.size(); ++column)
+        list.SetItemText(nRow, static_cast<int>(column), columns[column]);
+}
+
+LVITEMW EmptyRow(int nRow)
+{
+    LVITEMW item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = nRow;
+    item.pszText = const_cast<wchar_t*>(L"");
+    item.iImage = I_IMAGECALLBACK;
+    return item;
+}
+
+} // namespace
+
+void InsertAlarmRow(CListCtrl& list, const AlarmRecord& record)
+{
+    list.InsertItem(EmptyRow(0));
+    SetRowTexts(list, 0, {record.szApName, record.szLogTime, record.szAlarmType, record.szAlarmContent});
+}
+
+CLogPageDlg::CLogPageDlg() : CDialog(IDD_LOG_PAGE) {}
+
+const CMessageMap& CLogPageDlg::GetThisMessageMap()
+{
+    static const CMessageMap map = CMessageMap(&CDialog::GetThisMessageMap())
+                                       .OnMessage(WM_PAINT, &CLogPageDlg::OnPaint)
+                                       .OnMessage(WM_SHOWWINDOW, &CLogPageDlg::OnShowWindow)
+                                       .OnCommand(IDC_LOG_DELETE, &CLogPageDlg::OnDeleteLog)
+                                       .OnMessage(WM_LOG_ROWS, &CLogPageDlg::OnLogRows);
+    return map;
+}
+
+const CMessageMap& CLogPageDlg::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
+
+void CLogPageDlg::DoDataExchange(CDataExchange* pDX)
+{
+    DDX_Control(pDX, IDC_LOG_LIST, m_logList);
+    DDX_Text(pDX, IDC_LOG_EDIT, m_strLogEdit);
+}
+
+BOOL CLogPageDlg::PreTranslateMessage(MSG* pMsg)
+{
+    // Enter and Escape reach the focused control as plain keys: they must never press the
+    // delete button or close the page.
+    if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_RETURN || pMsg->wParam == VK_ESCAPE))
+        return FALSE;
+    return CDialog::PreTranslateMessage(pMsg);
+}
+
+BOOL CLogPageDlg::OnInitDialog()
+{
+    m_bgBitmap.LoadBitmap(IDB_LOG_BG);
+    CDialog::OnInitDialog();
+    m_imageList.Create(24, 16, ILC_COLOR32 | ILC_MASK, 0, 1);
+    m_logList.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    m_logList.SetExtendedStyle(m_logList.GetExtendedStyle() | LVS_EX_SUBITEMIMAGES | LVS_EX_FULLROWSELECT);
+    // "告警内容" goes in before "告警类型", which then pushes it to the last place.
+    m_logList.InsertColumn(0, "Ap名称", LVCFMT_LEFT, LOG_COLUMN_WIDTH);
+    m_logList.InsertColumn(1, "日志时间", LVCFMT_LEFT, LOG_COLUMN_WIDTH);
+    m_logList.InsertColumn(2, "告警内容", LVCFMT_LEFT, LOG_COLUMN_WIDTH);
+    m_logList.InsertColumn(2, "告警类型", LVCFMT_LEFT, LOG_COLUMN_WIDTH);
+    m_logList.SetImageList(m_imageList, LVSIL_SMALL);
+    ::ShowWindow(GetDlgItem(IDC_LOG_EDIT), SW_HIDE);
+    return TRUE;
+}
+
+void CLogPageDlg::OnPaint()
+{
+    CPaintDC dc(m_hWnd);
+    RECT rcClient;
+    GetClientRect(&rcClient);
+    StretchBitmap(dc, rcClient, m_bgBitmap);
+    Default();
+}
+
+void CLogPageDlg::OnShowWindow(BOOL, UINT)
+{
+}
+
+void CLogPageDlg::OnDeleteLog()
+{
+    m_logList.DeleteAllItems();
+    DeleteAlarmLog();
+}
+
+LRESULT CLogPageDlg::OnLogRows(WPARAM, LPARAM lParam)
+{
+    const auto* block = reinterpret_cast<const CLogRows*>(lParam);
+    m_logList.SetRedraw(FALSE);
+    for (std::size_t i = 0; i < block->nCount; ++i) {
+        const int nRow = m_logList.InsertItem(EmptyRow(m_logList.GetItemCount()));
+        SetRowTexts(m_logList, nRow, block->pRows[i]);
+    }
+    m_logList.SetRedraw(TRUE);
+    m_logList.Invalidate();
+    return 0;
+}

@@ -1,0 +1,350 @@
+#include "MonitorDlg.h"
+
+#include "AboutDlg.h"
+#include "AlarmLog.h"
+#include "TrayIcon.h"
+#include "WinApp.h"
+#include "resource.h"
+
+#include <iterator>
+
+namespace {
+
+constexpr int ALARM_COLUMN_WIDTH = 130;
+// The log page's place on the main window's client area, in pixels.
+constexpr int LOG_PAGE_X = 10;
+constexpr int LOG_PAGE_Y = 100;
+const char ALARM_BALLOON_TITLE[] = "警告警告";
+const char PROGRAM_TITLE[] = "进程监控程序";
+
+// The controls of the alarm page, in the order both page switches walk them.
+constexpr int ALARM_PAGE_CONTROLS[] = {
+    IDC_DETAIL_AP,    IDC_STATIC,        IDC_LABEL_TYPE,     IDC_DETAIL_TYPE,  IDC_LABEL_TIME, IDC_DETAIL_ICON,
+    IDC_DETAIL_TIME,  IDC_LABEL_CONTENT, IDC_DETAIL_CONTENT, IDC_DETAIL_GROUP, IDC_ALARM_LIST,
+};
+
+// The detail control of each list column.
+constexpr int DETAIL_CONTROLS[] = {IDC_DETAIL_AP, IDC_DETAIL_TIME, IDC_DETAIL_TYPE, IDC_DETAIL_CONTENT};
+
+struct CColumn {
+    const char* pszHeading;
+};
+constexpr CColumn ALARM_COLUMNS[] = {{"Ap名称"}, {"日志时间"}, {"告警类型"}, {"告警内容"}};
+
+} // namespace
+
+POINT MinimizedIconPosition(SIZE client, SIZE icon)
+{
+    return {(client.cx - icon.cx + 1) / 2, (client.cy - icon.cy + 1) / 2};
+}
+
+CMonitorDlg::CMonitorDlg(CWnd* pParent)
+    : CDialog(IDD_MAIN, pParent),
+      m_hIcon(::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      m_trayIconData{}
+{
+}
+
+CMonitorDlg::~CMonitorDlg()
+{
+    StopReceiver();
+    g_pLogPage = nullptr;
+}
+
+const CMessageMap& CMonitorDlg::GetThisMessageMap()
+{
+    static const CMessageMap map = CMessageMap(&CDialog::GetThisMessageMap())
+                                       .OnMessage(WM_SYSCOMMAND, &CMonitorDlg::OnSysCommand)
+                                       .OnCtlColor(&CMonitorDlg::OnCtlColor)
+                                       .OnMessage(WM_PAINT, &CMonitorDlg::OnPaint)
+                                       .OnMessage(WM_DESTROY, &CMonitorDlg::OnDestroy)
+                                       .OnMessage(WM_QUERYDRAGICON, &CMonitorDlg::OnQueryDragIcon)
+                                       .OnCommand(IDOK, &CMonitorDlg::ShowAlarmPage)
+                                       .OnCommand(IDCANCEL, &CMonitorDlg::ShowLogPage)
+                                       .OnMessage(WM_LBUTTONDOWN, &CMonitorDlg::OnLButtonDown)
+                                       .OnNotify(IDC_ALARM_LIST, NM_CLICK, &CMonitorDlg::OnClickAlarmList)
+                                       .OnCommand(IDC_BTN_HIDE, &CMonitorDlg::OnBtnHide)
+                                       .OnCommand(IDC_BTN_MIN, &CMonitorDlg::OnBtnMin)
+                                       .OnCommand(IDC_BTN_CLOSE, &CMonitorDlg::OnCloseApp)
+                                       .OnCommand(IDC_BTN_ALARM, &CMonitorDlg::ShowAlarmPage)
+                                       .OnCommand(IDC_BTN_LOG, &CMonitorDlg::ShowLogPage)
+                                       .OnCommand(ID_TRAY_EXIT, &CMonitorDlg::OnCloseApp)
+                                       .OnMessage(WM_TRAY_NOTIFY, &CMonitorDlg::OnTrayNotify)
+                                       .OnMessage(TaskbarCreatedMessage(), &CMonitorDlg::OnTaskbarCreated)
+                                       .OnMessage(WM_ALARM_BATCH, &CMonitorDlg::OnAlarmBatch)
+                                       .OnMessage(WM_RECEIVER_NOTICE, &CMonitorDlg::OnReceiverNotice);
+    return map;
+}
+
+const CMessageMap& CMonitorDlg::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
+
+void CMonitorDlg::DoDataExchange(CDataExchange* pDX)
+{
+    DDX_Control(pDX, IDC_ALARM_LIST, m_alarmList);
+    DDX_Control(pDX, IDC_DETAIL_ICON, m_detailIcon);
+    DDX_Control(pDX, IDC_BTN_HIDE, m_btnHide);
+    DDX_Control(pDX, IDC_BTN_MIN, m_btnMin);
+    DDX_Control(pDX, IDC_BTN_CLOSE, m_btnClose);
+    DDX_Control(pDX, IDC_BTN_ALARM, m_btnAlarm);
+}
+
+BOOL CMonitorDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+
+    if (HMENU hSysMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
+        wchar_t szAbout[64] = {};
+        ::LoadStringW(AfxGetInstanceHandle(), IDS_ABOUTBOX, szAbout, static_cast<int>(std::size(szAbout)));
+        if (szAbout[0]) {
+            ::AppendMenuW(hSysMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuW(hSysMenu, MF_STRING, IDM_ABOUTBOX, szAbout);
+        }
+    }
+
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    m_pLogPage = std::make_unique<CLogPageDlg>();
+    g_pLogPage = m_pLogPage.get();
+    g_pLogPage->Create(IDD_LOG_PAGE, this);
+
+    AddTrayIcon();
+
+    m_bgBitmap.LoadBitmap(IDB_MAIN_BG);
+
+    m_btnClose.LoadImages("image\\close_1.bmp", "image\\close.bmp", "image\\close_2.bmp", "image\\close.bmp");
+    m_btnClose.SetWindowText("");
+    m_btnMin.LoadImages("image\\min_1.bmp", "image\\min.bmp", "image\\min_2.bmp", "image\\min3.bmp");
+    m_btnMin.SetWindowText("");
+    m_btnHide.LoadImages("image\\hide_1.bmp", "image\\hide.bmp", "image\\hide_2.bmp", "image\\hide.bmp");
+    m_btnHide.SetWindowText("");
+
+    m_imageList.Create(24, 16, ILC_COLOR32 | ILC_MASK, 0, 1);
+    {
+        CBitmap bmpOk, bmpAlarm;
+        bmpOk.LoadBitmap(IDB_STATE_OK);
+        m_imageList.Add(bmpOk, RGB(255, 255, 255));
+        bmpAlarm.LoadBitmap(IDB_STATE_ALARM);
+        m_imageList.Add(bmpAlarm, RGB(255, 255, 255));
+    }
+
+    m_alarmList.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    m_alarmList.SetExtendedStyle(m_alarmList.GetExtendedStyle() | LVS_EX_SUBITEMIMAGES);
+    for (int nColumn = 0; nColumn < static_cast<int>(std::size(ALARM_COLUMNS)); ++nColumn)
+        m_alarmList.InsertColumn(nColumn, ALARM_COLUMNS[nColumn].pszHeading, LVCFMT_LEFT, ALARM_COLUMN_WIDTH);
+    m_alarmList.SetImageList(m_imageList, LVSIL_SMALL);
+
+    ShowBalloon("正在监控中...", PROGRAM_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
+
+    m_receiver.SetNotifyWindow(m_hWnd);
+    m_hReceiverThread = ::CreateThread(nullptr, 0, AlarmReceiverThread, &m_receiver, 0, nullptr);
+    return TRUE;
+}
+
+void CMonitorDlg::OnDestroy()
+{
+    Default();
+    StopReceiver();
+}
+
+void CMonitorDlg::StopReceiver()
+{
+    m_receiver.Stop();
+    if (!m_hReceiverThread)
+        return;
+    // The receiver may be waiting for this thread to take a batch: keep serving messages sent
+    // to it while waiting, or both threads would wait for ever.
+    while (::MsgWaitForMultipleObjects(1, &m_hReceiverThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    ::CloseHandle(m_hReceiverThread);
+    m_hReceiverThread = nullptr;
+}
+
+void CMonitorDlg::OnCloseApp()
+{
+    DeleteTrayIcon();
+    CDialog::OnOK();
+}
+
+void CMonitorDlg::ApplyAlarm(const CAlarmBatch::Alarm& alarm, std::size_t& nCapText)
+{
+    if (g_pLogPage) {
+        CListCtrl& logList = g_pLogPage->m_logList;
+        if (logList.GetItemCount() >= ALARM_LIST_CAP) {
+            logList.DeleteAllItems();
+            nCapText = alarm.nText;
+        }
+        InsertAlarmRow(logList, alarm.record);
+    }
+    if (m_alarmList.GetItemCount() >= ALARM_LIST_CAP)
+        m_alarmList.DeleteAllItems();
+    InsertAlarmRow(m_alarmList, alarm.record);
+    m_nAlarmToShow = 0;
+}
+
+LRESULT CMonitorDlg::OnAlarmBatch(WPARAM, LPARAM lParam)
+{
+    if (m_receiver.IsStopping())
+        return 0;
+    const auto& batch = *reinterpret_cast<const CAlarmBatch*>(lParam);
+    CListCtrl* pLogList = g_pLogPage ? &g_pLogPage->m_logList : nullptr;
+    // One repaint for the whole batch: a visible list that repaints on every insert falls behind a storm.
+    m_alarmList.SetRedraw(FALSE);
+    if (pLogList)
+        pLogList->SetRedraw(FALSE);
+    std::size_t nCapText = batch.texts.size();
+    for (const CAlarmBatch::Alarm& alarm : batch.alarms)
+        ApplyAlarm(alarm, nCapText);
+    if (nCapText < batch.texts.size()) {
+        // The file went with the list at the cap; the lines that came after it start the new one.
+        ReplaceAlarmLog({batch.texts.begin() + static_cast<std::ptrdiff_t>(nCapText) + 1, batch.texts.end()});
+    }
+    m_alarmList.SetRedraw(TRUE);
+    m_alarmList.Invalidate();
+    if (pLogList) {
+        pLogList->SetRedraw(TRUE);
+        pLogList->Invalidate();
+    }
+    ShowBalloon(m_alarmList.GetItemText(0, 1).c_str(), ALARM_BALLOON_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
+    return 0;
+}
+
+LRESULT CMonitorDlg::OnReceiverNotice(WPARAM wParam, LPARAM lParam)
+{
+    if (!m_receiver.IsStopping())
+        ShowBalloon(reinterpret_cast<const char*>(lParam), PROGRAM_TITLE, BALLOON_TIMEOUT, static_cast<DWORD>(wParam));
+    return 0;
+}
+
+LRESULT CMonitorDlg::OnTaskbarCreated(WPARAM, LPARAM)
+{
+    AddTrayIcon();
+    return 0;
+}
+
+void CMonitorDlg::ShowAlarmPage()
+{
+    if (g_pLogPage) {
+        g_pLogPage->ShowWindow(SW_HIDE);
+        g_pLogPage->UpdateData(FALSE);
+    }
+    for (int nID : ALARM_PAGE_CONTROLS)
+        ::ShowWindow(GetDlgItem(nID), nID == IDC_DETAIL_ICON ? SW_HIDE : SW_SHOW);
+}
+
+void CMonitorDlg::ShowLogPage()
+{
+    if (g_pLogPage) {
+        RECT rcPage;
+        g_pLogPage->GetWindowRect(&rcPage);
+        ScreenToClient(&rcPage);
+        g_pLogPage->ShowWindow(SW_SHOW);
+        ::SetWindowPos(g_pLogPage->GetSafeHwnd(), HWND_TOP, LOG_PAGE_X, LOG_PAGE_Y, rcPage.right - rcPage.left,
+                       rcPage.bottom - rcPage.top, SWP_FRAMECHANGED);
+    }
+    for (int nID : ALARM_PAGE_CONTROLS)
+        ::ShowWindow(GetDlgItem(nID), SW_HIDE);
+}
+
+void CMonitorDlg::ShowAlarmDetails(int nRow)
+{
+    for (int nColumn = 0; nColumn < static_cast<int>(std::size(DETAIL_CONTROLS)); ++nColumn) {
+        const int nID = DETAIL_CONTROLS[nColumn];
+        ::SetWindowTextW(GetDlgItem(nID), Widen(m_alarmList.GetItemText(nRow, nColumn)).c_str());
+        InvalidateControl(nID);
+    }
+}
+
+void CMonitorDlg::OnClickAlarmList(NMHDR* pNMHDR, LRESULT* pResult)
+{
+    const auto* pActivate = reinterpret_cast<const NMITEMACTIVATE*>(pNMHDR);
+    if (pActivate->iItem != -1)
+        ShowAlarmDetails(pActivate->iItem);
+    *pResult = 0;
+}
+
+void CMonitorDlg::InvalidateControl(int nID)
+{
+    RECT rc;
+    ::GetWindowRect(GetDlgItem(nID), &rc);
+    ScreenToClient(&rc);
+    // The static is transparent: the background under it must be repainted, or its old text stays.
+    ::InvalidateRect(m_hWnd, &rc, TRUE);
+}
+
+void CMonitorDlg::OnPaint()
+{
+    if (::IsIconic(m_hWnd)) {
+        CPaintDC dc(m_hWnd);
+        SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(static_cast<HDC>(dc)), 0);
+        RECT rc;
+        GetClientRect(&rc);
+        const POINT pt = MinimizedIconPosition({rc.right - rc.left, rc.bottom - rc.top},
+                                               {::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON)});
+        ::DrawIcon(dc, pt.x, pt.y, m_hIcon);
+        return;
+    }
+    CPaintDC dc(m_hWnd);
+    RECT rcClient;
+    GetClientRect(&rcClient);
+    StretchBitmap(dc, rcClient, m_bgBitmap);
+    Default();
+}
+
+HCURSOR CMonitorDlg::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+void CMonitorDlg::OnLButtonDown(UINT, POINT point)
+{
+    // The window has no caption: a press on its background is made a press on a caption, so
+    // that the window follows the mouse.
+    ::PostMessageW(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(point.x, point.y));
+    Default();
+}
+
+void CMonitorDlg::OnBtnHide()
+{
+    ShowWindow(SW_HIDE);
+}
+
+void CMonitorDlg::OnBtnMin()
+{
+    ShowWindow(SW_SHOWMINIMIZED);
+}
+
+HBRUSH CMonitorDlg::OnCtlColor(HDC hDC, HWND, UINT nCtlColor)
+{
+    const auto hbr = reinterpret_cast<HBRUSH>(Default());
+    if (nCtlColor != CTLCOLOR_STATIC)
+        return hbr;
+    // Static texts are drawn straight onto the background bitmap.
+    ::SetBkMode(hDC, TRANSPARENT);
+    ::SetTextColor(hDC, RGB(0, 0, 0));
+    return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+}
+
+BOOL CMonitorDlg::PreTranslateMessage(MSG* pMsg)
+{
+    // Enter and Escape are plain keys for the focused control, never the dialog's accept or
+    // cancel: the window must not switch pages or end on a stray key.
+    if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_RETURN || pMsg->wParam == VK_ESCAPE))
+        return FALSE;
+    return CDialog::PreTranslateMessage(pMsg);
+}
+
+void CMonitorDlg::OnSysCommand(UINT nID, LPARAM)
+{
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+    } else {
+        Default();
+    }
+}

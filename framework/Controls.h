@@ -1,0 +1,77 @@
+// Thin wrappers over the common controls: each operation is one control message.
+#pragma once
+
+#include "Wnd.h"
+
+#include <commctrl.h>
+
+#include <string>
+#include <utility>
+
+class CImageList {
+public:
+    CImageList() = default;
+    CImageList(const CImageList&) = delete;
+    CImageList& operator=(const CImageList&) = delete;
+    ~CImageList() { DeleteImageList(); }
+
+    BOOL Create(int cx, int cy, UINT nFlags, int nInitial, int nGrow)
+    {
+        DeleteImageList();
+        m_hImageList = ImageList_Create(cx, cy, nFlags, nInitial, nGrow);
+        return m_hImageList != nullptr;
+    }
+    int Add(HBITMAP hBitmap, COLORREF clrMask) { return ImageList_AddMasked(m_hImageList, hBitmap, clrMask); }
+    int GetImageCount() const { return ImageList_GetImageCount(m_hImageList); }
+    void DeleteImageList()
+    {
+        if (m_hImageList)
+            ImageList_Destroy(m_hImageList);
+        m_hImageList = nullptr;
+    }
+    operator HIMAGELIST() const { return m_hImageList; }
+
+private:
+    HIMAGELIST m_hImageList = nullptr;
+};
+
+class CListCtrl : public CWnd {
+public:
+    int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
+    BOOL DeleteAllItems() { return static_cast<BOOL>(SendMessage(LVM_DELETEALLITEMS)); }
+    int InsertItem(const LVITEMW& item) const
+    {
+        return static_cast<int>(SendMessage(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    }
+    BOOL SetItemText(int nItem, int nSubItem, const std::string& strText);
+    std::string GetItemText(int nItem, int nSubItem) const;
+    int InsertColumn(int nCol, const std::string& strHeading, int nFormat, int nWidth, int nSubItem = -1);
+    int GetColumnCount() const
+    {
+        return static_cast<int>(::SendMessageW(reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER)), HDM_GETITEMCOUNT, 0, 0));
+    }
+    std::string GetColumnHeading(int nCol) const;
+    DWORD SetExtendedStyle(DWORD dwNewStyle)
+    {
+        return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, dwNewStyle));
+    }
+    DWORD GetExtendedStyle() const { return static_cast<DWORD>(SendMessage(LVM_GETEXTENDEDLISTVIEWSTYLE)); }
+    HIMAGELIST SetImageList(HIMAGELIST hImageList, int nImageListType)
+    {
+        return reinterpret_cast<HIMAGELIST>(SendMessage(LVM_SETIMAGELIST, nImageListType, reinterpret_cast<LPARAM>(hImageList)));
+    }
+    HIMAGELIST GetImageList(int nImageListType) const
+    {
+        return reinterpret_cast<HIMAGELIST>(SendMessage(LVM_GETIMAGELIST, nImageListType));
+    }
+    void SetRedraw(BOOL bRedraw) { SendMessage(WM_SETREDRAW, bRedraw); }
+};
+
+class CButton : public CWnd {
+protected:
+    // Owner-drawn buttons draw themselves: the parent hands WM_DRAWITEM back to them.
+    virtual void DrawItem(LPDRAWITEMSTRUCT) {}
+    BOOL OnChildNotify(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+};
+
+class CStatic : public CWnd {};

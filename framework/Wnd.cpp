@@ -1,0 +1,123 @@
+#include "Wnd.h"
+
+namespace {
+
+const wchar_t WND_OBJECT_PROPERTY[] = L"Wendle.CWnd";
+
+} // namespace
+
+CWnd::~CWnd()
+{
+    if (m_hWnd && ::IsWindow(m_hWnd))
+        Detach();
+}
+
+CWnd* CWnd::FromHandle(HWND hWnd)
+{
+    return hWnd ? static_cast<CWnd*>(::GetPropW(hWnd, WND_OBJECT_PROPERTY)) : nullptr;
+}
+
+BOOL CWnd::SubclassWindow(HWND hWnd)
+{
+    if (!hWnd || FromHandle(hWnd))
+        return FALSE;
+    m_hWnd = hWnd;
+    ::SetPropW(hWnd, WND_OBJECT_PROPERTY, this);
+    PreSubclassWindow();
+    m_pfnSuper = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassedWndProc)));
+    return TRUE;
+}
+
+BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent)
+{
+    return SubclassWindow(pParent->GetDlgItem(static_cast<int>(nID)));
+}
+
+void CWnd::Detach()
+{
+    if (m_pfnSuper)
+        ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    ::RemovePropW(m_hWnd, WND_OBJECT_PROPERTY);
+    m_pfnSuper = nullptr;
+    m_hWnd = nullptr;
+}
+
+std::string CWnd::GetWindowText() const
+{
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(m_hWnd)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.size()))));
+    return Narrow(text);
+}
+
+BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd)
+{
+    const DWORD dwStyle = GetStyle();
+    const DWORD dwNewStyle = (dwStyle & ~dwRemove) | dwAdd;
+    if (dwStyle == dwNewStyle)
+        return FALSE;
+    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, static_cast<LONG_PTR>(dwNewStyle));
+    return TRUE;
+}
+
+BOOL CWnd::PreTranslateMessage(MSG*)
+{
+    return FALSE;
+}
+
+const CMessageMap& CWnd::GetThisMessageMap()
+{
+    static const CMessageMap map;
+    return map;
+}
+
+const CMessageMap& CWnd::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
+
+BOOL CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*)
+{
+    return FALSE;
+}
+
+LRESULT CWnd::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (const CMessageMap::Handler* handler = GetMessageMap().Find(nMsg, wParam, lParam))
+        return (*handler)(*this, wParam, lParam);
+    if (nMsg == WM_DRAWITEM) {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        LRESULT result = TRUE;
+        if (item->CtlType != ODT_MENU) {
+            if (CWnd* control = FromHandle(item->hwndItem); control && control->OnChildNotify(nMsg, wParam, lParam, &result))
+                return result;
+        }
+    }
+    return DefWindowProc(nMsg, wParam, lParam);
+}
+
+LRESULT CWnd::DefWindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (m_pfnSuper)
+        return ::CallWindowProcW(m_pfnSuper, m_hWnd, nMsg, wParam, lParam);
+    return ::DefWindowProcW(m_hWnd, nMsg, wParam, lParam);
+}
+
+LRESULT CWnd::Default()
+{
+    return DefWindowProc(m_current.nMsg, m_current.wParam, m_current.lParam);
+}
+
+LRESULT CALLBACK CWnd::SubclassedWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam)
+{
+    CWnd* pWnd = FromHandle(hWnd);
+    if (!pWnd)
+        return ::DefWindowProcW(hWnd, nMsg, wParam, lParam);
+    const CurrentMessage outer = pWnd->m_current;
+    pWnd->m_current = {nMsg, wParam, lParam};
+    const LRESULT result = pWnd->WindowProc(nMsg, wParam, lParam);
+    pWnd->m_current = outer;
+    if (nMsg == WM_NCDESTROY)
+        pWnd->Detach();
+    return result;
+}

@@ -1,0 +1,37 @@
+// Identifiers shared by the resource script and the code.
+#pragma once
+
+#define IDM_ABOUTBOX 0x0010
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_MAIN 102
+#define IDR_MAINFRAME 128
+#define IDD_LOG_PAGE 129
+#define IDR_TRAY_MENU 130
+#define IDB_MAIN_BG 153
+#define IDB_LOG_BG 154
+#define IDB_STATE_OK 155
+#define IDB_STATE_ALARM 157
+#define IDC_LOG_LIST 1001
+#define IDC_BTN_ALARM 1006
+#define IDC_BTN_LOG 1007
+#define IDC_BTN_HIDE 1009
+#define IDC_BTN_MIN 1010
+#define IDC_BTN_CLOSE 1012
+#define IDC_DETAIL_TYPE 1021
+#define IDC_LABEL_TYPE 1029
+#define IDC_LABEL_TIME 1033
+#define IDC_DETAIL_ICON 1039
+#define IDC_DETAIL_GROUP 1040
+#define IDC_ALARM_LIST 1047
+#define IDC_DETAIL_AP 1048
+#define IDC_LOG_EDIT 1049
+#define IDC_LOG_DELETE 1050
+#define IDC_LABEL_CONTENT 1052
+#define IDC_DETAIL_CONTENT 1053
+#define IDC_DETAIL_TIME 1054
+#define ID_TRAY_EXIT 32771
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

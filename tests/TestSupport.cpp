@@ -1,0 +1,147 @@
+#include <winsock2.h>
+
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = ::FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                ::DeleteFileW(child.c_str());
+        } while (::FindNextFileW(hFind, &data));
+        ::FindClose(hFind);
+    }
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::RemoveDirectoryW(path.c_str());
+}
+
+} // namespace
+
+CTempDir::CTempDir()
+{
+    wchar_t base[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, base);
+    static unsigned nCounter = 0;
+    m_strPath = std::wstring(base) + L"wendle-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++nCounter);
+    ::CreateDirectoryW(m_strPath.c_str(), nullptr);
+    wchar_t previous[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    m_strPrevious = previous;
+    ::SetCurrentDirectoryW(m_strPath.c_str());
+}
+
+CTempDir::~CTempDir()
+{
+    ::SetCurrentDirectoryW(m_strPrevious.c_str());
+    RemoveTree(m_strPath);
+}
+
+void PumpMessages(DWORD dwMilliseconds)
+{
+    PumpUntil([] { return false; }, dwMilliseconds);
+}
+
+bool PumpUntil(const std::function<bool()>& condition, DWORD dwTimeoutMilliseconds)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + dwTimeoutMilliseconds;
+    for (;;) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        if (condition())
+            return true;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return false;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)),
+                                    QS_ALLINPUT);
+    }
+}
+
+void SendDatagram(const std::string& bytes, unsigned short nPort)
+{
+    WSADATA wsaData;
+    ::WSAStartup(MAKEWORD(2, 2), &wsaData);
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(nPort);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(s, bytes.data(), static_cast<int>(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    ::closesocket(s);
+    ::WSACleanup();
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file)
+        return "<absent>";
+    std::string bytes;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0)
+        bytes.append(buffer, n);
+    fclose(file);
+    return bytes;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
+
+void WriteBitmapFile(const std::wstring& path, int nWidth, int nHeight, const std::function<COLORREF(int, int)>& pixel)
+{
+    const int nStride = (nWidth * 3 + 3) & ~3;
+    std::vector<unsigned char> bits(static_cast<size_t>(nStride) * nHeight);
+    for (int y = 0; y < nHeight; ++y) {
+        unsigned char* row = &bits[static_cast<size_t>(nHeight - 1 - y) * nStride];
+        for (int x = 0; x < nWidth; ++x) {
+            const COLORREF clr = pixel(x, y);
+            row[x * 3] = GetBValue(clr);
+            row[x * 3 + 1] = GetGValue(clr);
+            row[x * 3 + 2] = GetRValue(clr);
+        }
+    }
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = nWidth;
+    info.biHeight = nHeight;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = static_cast<DWORD>(bits.size());
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(header) + sizeof(info);
+    header.bfSize = header.bfOffBits + info.biSizeImage;
+    std::string bytes(reinterpret_cast<const char*>(&header), sizeof(header));
+    bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
+    bytes.append(reinterpret_cast<const char*>(bits.data()), bits.size());
+    WriteFileBytes(path, bytes);
+}

@@ -1,0 +1,38 @@
+// What the window tests share: a working directory of their own, a message pump that waits
+// for a condition, and a real UDP sender.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// Creates an empty temporary directory, makes it the current one, and on destruction goes back
+// and removes it with everything in it.
+class CTempDir {
+public:
+    CTempDir();
+    CTempDir(const CTempDir&) = delete;
+    CTempDir& operator=(const CTempDir&) = delete;
+    ~CTempDir();
+    const std::wstring& Path() const { return m_strPath; }
+
+private:
+    std::wstring m_strPath;
+    std::wstring m_strPrevious;
+};
+
+// Dispatches this thread's messages for the given time.
+void PumpMessages(DWORD dwMilliseconds);
+// Dispatches this thread's messages until the condition holds or the time is up; returns the condition.
+bool PumpUntil(const std::function<bool()>& condition, DWORD dwTimeoutMilliseconds = 5000);
+
+// Sends one datagram with exactly these bytes to 127.0.0.1.
+void SendDatagram(const std::string& bytes, unsigned short nPort = 6000);
+
+// The whole content of a file, or "<absent>" when it cannot be opened.
+std::string ReadFileBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Writes a file of the given pixel colours as a 24-bit bitmap.
+void WriteBitmapFile(const std::wstring& path, int nWidth, int nHeight, const std::function<COLORREF(int, int)>& pixel);

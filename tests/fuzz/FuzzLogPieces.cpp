@@ -1,0 +1,55 @@
+// Feeds arbitrary log file bytes through the start-up read of the log.
+#include "AlarmRules.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Explicit so the checks survive builds where assert is compiled out.
+void Require(bool bHolds, const char* pszProperty)
+{
+    if (!bHolds) {
+        std::fprintf(stderr, "property violated: %s\n", pszProperty);
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string fileBytes(reinterpret_cast<const char*>(data), size);
+    std::string textMode;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (!(fileBytes[i] == '\r' && i + 1 < size && fileBytes[i + 1] == '\n'))
+            textMode += fileBytes[i];
+    }
+
+    const std::vector<std::string> pieces = SplitLogPieces(fileBytes);
+    std::string joined;
+    std::vector<std::string> columns;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const std::string& piece = pieces[i];
+        joined += piece;
+        Require(!piece.empty() && piece.size() <= LOG_PIECE_MAX, "piece is 1 to 1023 bytes");
+        const std::size_t lineFeed = piece.find('\n');
+        Require(lineFeed == std::string::npos || lineFeed + 1 == piece.size(), "LF only ends a piece");
+        Require(lineFeed != std::string::npos || piece.size() == LOG_PIECE_MAX || i + 1 == pieces.size(),
+                "only a full piece or the last one lacks its LF");
+
+        const bool bKept = ParseLogPiece(piece, columns);
+        Require(bKept == (piece.size() >= 3), "short pieces and only they are skipped");
+        Require(bKept || columns.empty(), "a skipped piece has no columns");
+        Require(columns.size() <= 4, "at most four columns");
+        for (const std::string& column : columns) {
+            Require(column.size() <= 31, "column fits its field");
+            Require(column.find_first_of(";\n") == std::string::npos, "column holds no ';' or LF");
+        }
+    }
+    Require(joined == textMode, "pieces rebuild the file with CR LF read as LF");
+    return 0;
+}

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs a command with an X display for Wine's windows and one persistent wineserver for the
+# project's prefix. Without a display set, a private Xvfb is started for the command.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+export WINEPREFIX=${WENDLE_WINEPREFIX:-$here/../build/wine}
+export WENDLE_WINEPREFIX=$WINEPREFIX
+export WINEDEBUG=${WINEDEBUG:--all}
+"$here/wine-prefix.sh"
+
+xvfb_pid=""
+if [ -z "${DISPLAY:-}" ]; then
+    for n in $(seq 90 130); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
+    done
+    echo "No display set: starting Xvfb on $display" >&2
+    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=$display
+    for _ in $(seq 50); do
+        [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+        sleep 0.1
+    done
+fi
+# One wineserver for every program the command starts, instead of one per program.
+wineserver -p
+"$@"
+status=$?
+wineserver -k >/dev/null 2>&1
+[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+exit $status
