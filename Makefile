@@ -21,7 +21,8 @@ run: build
 test: test-windows test-native
 
 test-windows: build
-	@tools/with-display.sh ctest --test-dir $(BUILD) --output-on-failure
+	@WENDLE_WINEPREFIX=$(CURDIR)/build/wine-test WENDLE_WINE_UNMANAGED=1 tools/with-display.sh --own-network \
+		ctest --test-dir $(BUILD) --output-on-failure
 
 test-native: deps
 	@tools/native-tests.sh

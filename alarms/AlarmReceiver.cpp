@@ -146,10 +146,12 @@ DWORD WINAPI AlarmReceiverThread(LPVOID pParam)
 
     if (receiver.m_socket != INVALID_SOCKET) {
         std::thread capture(&CAlarmReceiver::CaptureLoop, &receiver);
+        receiver.m_bListening = true;
         CAlarmBatch batch;
         while (receiver.m_queue.TakeBatch(batch.texts, ALARM_BATCH_MAX))
             receiver.Process(batch);
         capture.join();
+        receiver.m_bListening = false;
         ::closesocket(receiver.m_socket);
         receiver.m_socket = INVALID_SOCKET;
     }

@@ -44,6 +44,8 @@ public:
     // Asks the receiver to end; from any thread. The thread still records what it has taken in.
     void Stop();
     bool IsStopping() const { return m_bStopping; }
+    // True once the port is bound, the history loaded and datagrams are being taken in.
+    bool IsListening() const { return m_bListening; }
 
 private:
     friend DWORD WINAPI AlarmReceiverThread(LPVOID pReceiver);
@@ -56,6 +58,7 @@ private:
     HWND m_hWndNotify = nullptr;
     HANDLE m_hStopEvent;
     std::atomic<bool> m_bStopping{false};
+    std::atomic<bool> m_bListening{false};
     SOCKET m_socket = INVALID_SOCKET;
     CDatagramQueue m_queue;
 };

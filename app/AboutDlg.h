@@ -5,5 +5,5 @@
 
 class CAboutDlg : public CDialog {
 public:
-    CAboutDlg();
+    explicit CAboutDlg(CWnd* pParent = nullptr);
 };

@@ -342,7 +342,7 @@ BOOL CMonitorDlg::PreTranslateMessage(MSG* pMsg)
 void CMonitorDlg::OnSysCommand(UINT nID, LPARAM)
 {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg dlgAbout;
+        CAboutDlg dlgAbout(this);
         dlgAbout.DoModal();
     } else {
         Default();

@@ -45,6 +45,7 @@ public:
     CImageList m_imageList;
     CBitmap m_bgBitmap;
     NOTIFYICONDATAW m_trayIconData;
+    CAlarmReceiver m_receiver;
 
 protected:
     const CMessageMap& GetMessageMap() const override;
@@ -72,7 +73,6 @@ private:
     void StopReceiver();
 
     std::unique_ptr<CLogPageDlg> m_pLogPage;
-    CAlarmReceiver m_receiver;
     // ShowBalloon may run on any thread; the shell must never see a half-written record.
     std::mutex m_trayMutex;
 };

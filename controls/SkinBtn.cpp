@@ -178,6 +178,7 @@ void CSkinBtn::OnMouseMove(UINT, POINT)
         POINT ptCursor;
         ::GetCursorPos(&ptCursor);
         if (!IsOverButton(ptCursor)) {
+            // Seen from outside, the move only arms the poll and is kept from the button's own handling.
             ::SetTimer(m_hWnd, TIMER_HOVER, HOVER_POLL_MS, nullptr);
             return;
         }

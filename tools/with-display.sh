@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
 # Runs a command with an X display for Wine's windows and one persistent wineserver for the
 # project's prefix. Without a display set, a private Xvfb is started for the command.
+#
+# With --own-network, the command runs in a network namespace of its own when the machine
+# allows it, so that its programs own UDP port 6000 even while a monitor runs elsewhere.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
+if [ "${1:-}" = "--own-network" ]; then
+    shift
+    if [ -z "${WENDLE_OWN_NETWORK:-}" ] && [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
+        exec unshare -n env WENDLE_OWN_NETWORK=1 "$0" "$@"
+    fi
+    [ -n "${WENDLE_OWN_NETWORK:-}" ] || echo "No private network namespace: the tests share UDP port 6000" >&2
+fi
+[ -n "${WENDLE_OWN_NETWORK:-}" ] && ip link set lo up
 export WINEPREFIX=${WENDLE_WINEPREFIX:-$here/../build/wine}
 export WENDLE_WINEPREFIX=$WINEPREFIX
 export WINEDEBUG=${WINEDEBUG:--all}

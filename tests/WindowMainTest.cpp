@@ -1,0 +1,211 @@
+// The main window's own behaviour: page switching, the detail panel, keys, closing, About.
+#include "WindowTestSupport.h"
+
+#include <functional>
+
+namespace {
+
+using CMainWindowTest = CMonitorWindowTest;
+
+constexpr int ALARM_PAGE_CONTROLS[] = {IDC_DETAIL_AP,     IDC_STATIC,         IDC_LABEL_TYPE,   IDC_DETAIL_TYPE,
+                                       IDC_LABEL_TIME,    IDC_DETAIL_ICON,    IDC_DETAIL_TIME,  IDC_LABEL_CONTENT,
+                                       IDC_DETAIL_CONTENT, IDC_DETAIL_GROUP, IDC_ALARM_LIST};
+constexpr int DETAIL_CONTROLS[] = {IDC_DETAIL_AP, IDC_DETAIL_TIME, IDC_DETAIL_TYPE, IDC_DETAIL_CONTENT};
+
+RECT RectOnParent(HWND hWnd)
+{
+    RECT rc;
+    ::GetWindowRect(hWnd, &rc);
+    ::MapWindowPoints(nullptr, ::GetParent(hWnd), reinterpret_cast<POINT*>(&rc), 2);
+    return rc;
+}
+
+void InsertRow(CListCtrl& list, const char* ap, const char* time, const char* type, const char* content)
+{
+    AlarmRecord record{};
+    strcpy(record.szApName, ap);
+    strcpy(record.szLogTime, time);
+    strcpy(record.szAlarmType, type);
+    strcpy(record.szAlarmContent, content);
+    InsertAlarmRow(list, record);
+}
+
+// A press and release of the left button at a point of the list, as the mouse delivers them;
+// the release is queued first because the list view waits for it inside its press handling.
+void ClickList(CListCtrl& list, POINT pt)
+{
+    ::PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
+    ::SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pt.x, pt.y));
+    PumpMessages(50);
+}
+
+POINT RowPoint(CListCtrl& list, int nRow)
+{
+    RECT rc{};
+    rc.left = LVIR_LABEL;
+    list.SendMessage(LVM_GETITEMRECT, nRow, reinterpret_cast<LPARAM>(&rc));
+    return {rc.left + 5, (rc.top + rc.bottom) / 2};
+}
+
+TEST_F(CMainWindowTest, PageSwitchingWalksTheAlarmPageAndPlacesTheLogPage)
+{
+    Open();
+    const RECT rcPage = RectOnParent(g_pLogPage->GetSafeHwnd());
+    ::SetWindowTextW(Dlg().GetDlgItem(IDC_DETAIL_AP), L"kept");
+    for (int nTimes = 0; nTimes < 2; ++nTimes) {
+        Dlg().ShowLogPage();
+        for (int nID : ALARM_PAGE_CONTROLS)
+            EXPECT_FALSE(::IsWindowVisible(Dlg().GetDlgItem(nID))) << nID;
+        ASSERT_TRUE(g_pLogPage->IsWindowVisible());
+        const RECT rc = RectOnParent(g_pLogPage->GetSafeHwnd());
+        EXPECT_EQ(rc.left, 10);
+        EXPECT_EQ(rc.top, 100);
+        EXPECT_EQ(rc.right - rc.left, rcPage.right - rcPage.left);
+        EXPECT_EQ(rc.bottom - rc.top, rcPage.bottom - rcPage.top);
+    }
+    // The page buttons and caption buttons belong to neither page.
+    EXPECT_TRUE(::IsWindowVisible(Dlg().GetDlgItem(IDC_BTN_ALARM)));
+    EXPECT_TRUE(::IsWindowVisible(Dlg().GetDlgItem(IDC_BTN_CLOSE)));
+
+    Dlg().ShowAlarmPage();
+    EXPECT_FALSE(g_pLogPage->IsWindowVisible());
+    for (int nID : ALARM_PAGE_CONTROLS)
+        EXPECT_EQ(::IsWindowVisible(Dlg().GetDlgItem(nID)) != FALSE, nID != IDC_DETAIL_ICON) << nID;
+    EXPECT_EQ(DetailText(IDC_DETAIL_AP), "kept");
+}
+
+TEST_F(CMainWindowTest, AClickOnARowFillsTheDetailPanel)
+{
+    Open();
+    InsertRow(AlarmList(), "ap1", "10:00", "cpu", "high");
+    InsertRow(AlarmList(), "接入点", "十点", "温度", "过高");
+    ClickList(AlarmList(), RowPoint(AlarmList(), 1));
+    EXPECT_EQ(DetailText(IDC_DETAIL_AP), "ap1");
+    EXPECT_EQ(DetailText(IDC_DETAIL_TIME), "10:00");
+    EXPECT_EQ(DetailText(IDC_DETAIL_TYPE), "cpu");
+    EXPECT_EQ(DetailText(IDC_DETAIL_CONTENT), "high");
+
+    ClickList(AlarmList(), RowPoint(AlarmList(), 0));
+    EXPECT_EQ(DetailText(IDC_DETAIL_AP), "接入点");
+    EXPECT_EQ(DetailText(IDC_DETAIL_TIME), "十点");
+    EXPECT_EQ(DetailText(IDC_DETAIL_TYPE), "温度");
+    EXPECT_EQ(DetailText(IDC_DETAIL_CONTENT), "过高");
+
+    // Below the last row nothing is hit and nothing changes.
+    RECT rcList;
+    AlarmList().GetClientRect(&rcList);
+    ClickList(AlarmList(), {20, rcList.bottom - 5});
+    EXPECT_EQ(DetailText(IDC_DETAIL_AP), "接入点");
+
+    // A row that does not exist empties the panel.
+    Dlg().ShowAlarmDetails(5);
+    for (int nID : DETAIL_CONTROLS)
+        EXPECT_EQ(DetailText(nID), "") << nID;
+}
+
+TEST_F(CMainWindowTest, TheMinimisedIconIsCentredWithHalvesTruncatedTowardZero)
+{
+    const POINT inWide = MinimizedIconPosition({100, 50}, {32, 32});
+    EXPECT_EQ(inWide.x, 34);
+    EXPECT_EQ(inWide.y, 9);
+    const POINT inSmall = MinimizedIconPosition({20, 20}, {32, 32});
+    EXPECT_EQ(inSmall.x, -5);
+    EXPECT_EQ(inSmall.y, -5);
+}
+
+// Runs the real modal loop and drives it from timer ticks, one step a tick.
+class CScriptedDlg : public CMonitorDlg {
+public:
+    std::vector<std::function<void(CScriptedDlg&)>> m_steps;
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        const BOOL bResult = CMonitorDlg::OnInitDialog();
+        s_pRunning = this;
+        ::SetTimer(nullptr, 0, 100, &CScriptedDlg::OnTick);
+        return bResult;
+    }
+
+private:
+    static void CALLBACK OnTick(HWND, UINT, UINT_PTR idEvent, DWORD)
+    {
+        if (s_nStep >= s_pRunning->m_steps.size()) {
+            ::KillTimer(nullptr, idEvent);
+            return;
+        }
+        s_pRunning->m_steps[s_nStep++](*s_pRunning);
+    }
+    static inline CScriptedDlg* s_pRunning = nullptr;
+
+public:
+    static inline std::size_t s_nStep = 0;
+};
+
+TEST_F(CMainWindowTest, EnterEscapeAndCloseRequestsNeverEndTheWindow)
+{
+    CScriptedDlg dlg;
+    CScriptedDlg::s_nStep = 0;
+    bool bLogShownAfterEnter = false, bAlarmShownAfterEscape = false, bLogShownAfterClose = false;
+    dlg.m_steps = {
+        [](CScriptedDlg& d) {
+            d.ShowLogPage();
+            // Were Enter a dialog key, it would press the default button and show the alarm page.
+            ::PostMessageW(d, WM_KEYDOWN, VK_RETURN, 0);
+        },
+        [&](CScriptedDlg& d) {
+            bLogShownAfterEnter = g_pLogPage->IsWindowVisible() != FALSE;
+            d.ShowAlarmPage();
+            // Were Escape a dialog key, it would be the cancel command and show the log page.
+            ::PostMessageW(d.m_alarmList, WM_KEYDOWN, VK_ESCAPE, 0);
+        },
+        [&](CScriptedDlg& d) {
+            bAlarmShownAfterEscape = !g_pLogPage->IsWindowVisible() && ::IsWindowVisible(d.m_alarmList);
+            ::PostMessageW(d, WM_CLOSE, 0, 0);
+        },
+        [&](CScriptedDlg& d) {
+            bLogShownAfterClose = g_pLogPage->IsWindowVisible() != FALSE;
+            ::PostMessageW(d, WM_COMMAND, IDC_BTN_CLOSE, 0);
+        },
+    };
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(CScriptedDlg::s_nStep, dlg.m_steps.size());
+    EXPECT_TRUE(bLogShownAfterEnter);
+    EXPECT_TRUE(bAlarmShownAfterEscape);
+    EXPECT_TRUE(bLogShownAfterClose);
+    EXPECT_EQ(dlg.GetSafeHwnd(), nullptr);
+}
+
+TEST_F(CMainWindowTest, TheAboutCommandOpensTheAboutBoxCentredOverTheWindow)
+{
+    Open();
+    // A window without a caption may have no system menu at all; where it has one, the About
+    // item ends it.
+    if (HMENU hSysMenu = ::GetSystemMenu(Dlg(), FALSE)) {
+        const int nLast = ::GetMenuItemCount(hSysMenu) - 1;
+        EXPECT_EQ(::GetMenuItemID(hSysMenu, nLast), static_cast<UINT>(IDM_ABOUTBOX));
+        wchar_t text[64] = {};
+        ::GetMenuStringW(hSysMenu, nLast, text, 64, MF_BYPOSITION);
+        EXPECT_EQ(Narrow(text), "关于 Wendle(&A)...");
+    }
+
+    static HWND s_hAbout = nullptr;
+    static RECT s_rcAbout = {};
+    s_hAbout = nullptr;
+    ::SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR idEvent, DWORD) {
+        ::KillTimer(nullptr, idEvent);
+        s_hAbout = ::FindWindowW(nullptr, L"关于 Wendle");
+        ::GetWindowRect(s_hAbout, &s_rcAbout);
+        ::PostMessageW(s_hAbout, WM_COMMAND, IDOK, 0);
+    });
+    Dlg().SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    ASSERT_NE(s_hAbout, nullptr);
+    EXPECT_FALSE(::IsWindow(s_hAbout));
+    EXPECT_TRUE(::IsWindowEnabled(Dlg()));
+    RECT rcMain;
+    Dlg().GetWindowRect(&rcMain);
+    EXPECT_NEAR((s_rcAbout.left + s_rcAbout.right) / 2, (rcMain.left + rcMain.right) / 2, 1);
+    EXPECT_NEAR((s_rcAbout.top + s_rcAbout.bottom) / 2, (rcMain.top + rcMain.bottom) / 2, 1);
+}
+
+} // namespace

@@ -1,0 +1,128 @@
+// The main window from its template and the receiver behind it, fed through a real UDP socket.
+#include "WindowTestSupport.h"
+
+#include <winsock2.h>
+
+#include <thread>
+
+namespace {
+
+using CReceiverTest = CMonitorWindowTest;
+
+TEST_F(CReceiverTest, AlarmListHasItsColumnsStylesAndImages)
+{
+    Open();
+    const std::vector<std::string> headings = {"Ap名称", "日志时间", "告警类型", "告警内容"};
+    ASSERT_EQ(AlarmList().GetColumnCount(), 4);
+    for (int nColumn = 0; nColumn < 4; ++nColumn)
+        EXPECT_EQ(AlarmList().GetColumnHeading(nColumn), headings[nColumn]);
+    EXPECT_EQ(AlarmList().GetExtendedStyle(), 0x23u);
+    HIMAGELIST hImages = AlarmList().GetImageList(LVSIL_SMALL);
+    ASSERT_NE(hImages, nullptr);
+    EXPECT_EQ(ImageList_GetImageCount(hImages), 2);
+    int cx = 0, cy = 0;
+    ImageList_GetIconSize(hImages, &cx, &cy);
+    EXPECT_EQ(cx, 24);
+    EXPECT_EQ(cy, 16);
+}
+
+TEST_F(CReceiverTest, AnAlarmBecomesRowZeroOfBothListsAndTheBalloonShowsItsTime)
+{
+    Open();
+    Dlg().m_nAlarmToShow = 7;
+    SendDatagram("a;b;c;d;");
+    ASSERT_TRUE(PumpUntil([this] { return AlarmList().GetItemCount() == 1; }));
+    EXPECT_EQ(Row(AlarmList(), 0), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(Row(LogList(), 0), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(Dlg().m_nAlarmToShow, 0);
+    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfo), "b");
+    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfoTitle), "警告警告");
+
+    SendDatagram("接入点1;10:00:00;温度;过高;tail");
+    ASSERT_TRUE(PumpUntil([this] { return AlarmList().GetItemCount() == 2; }));
+    EXPECT_EQ(Row(AlarmList(), 0), (std::vector<std::string>{"接入点1", "10:00:00", "温度", "过高"}));
+    EXPECT_EQ(Row(AlarmList(), 1), (std::vector<std::string>{"a", "b", "c", "d"}));
+}
+
+TEST_F(CReceiverTest, NonAlarmsChangeNoListButEveryDatagramIsLogged)
+{
+    Open();
+    SendAndSettle({"a;b;c;d", "a;b;c;d;e;", "", "hello", std::string("a;b;c;d;\0x;y;", 14)});
+    // The datagram cut at its NUL is an alarm; the others are only recorded.
+    EXPECT_EQ(AlarmList().GetItemCount(), 2);
+    EXPECT_EQ(LogList().GetItemCount(), 2);
+    EXPECT_EQ(Row(AlarmList(), 1), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(ReadFileBytes(L"myfile.txt"),
+              "a;b;c;d\r\na;b;c;d;e;\r\n\r\nhello\r\na;b;c;d;\r\nmarker;m;m;m;\r\n");
+}
+
+TEST_F(CReceiverTest, LongFieldsAndDatagramsAreCutAtCharacterBoundaries)
+{
+    Open();
+    const std::string field40(40, 'x');
+    // 30 bytes, then a Chinese character whose first byte is the 31st.
+    const std::string straddling = std::string(30, 'y') + "中国";
+    SendAndSettle({field40 + ";" + straddling + ";c;d;" + std::string(300, 'z')});
+    EXPECT_EQ(Row(AlarmList(), 1), (std::vector<std::string>{std::string(31, 'x'), std::string(30, 'y'), "c", "d"}));
+    const std::string bytes = ReadFileBytes(L"myfile.txt");
+    const std::size_t firstLine = bytes.find("\r\n");
+    EXPECT_EQ(firstLine, 255u);
+}
+
+TEST_F(CReceiverTest, TheAlarmListIsEmptiedWhenAnAlarmArrivesAtItsCap)
+{
+    Open();
+    FillRows(AlarmList(), ALARM_LIST_CAP);
+    SendDatagram("cap;t;y;c;");
+    ASSERT_TRUE(PumpUntil([this] { return AlarmList().GetItemCount() == 1; }));
+    EXPECT_EQ(Row(AlarmList(), 0), (std::vector<std::string>{"cap", "t", "y", "c"}));
+    // The log page's list has a cap of its own.
+    EXPECT_EQ(LogList().GetItemCount(), 1);
+}
+
+TEST_F(CReceiverTest, ClosingEndsTheReceiverBlockedInItsReceive)
+{
+    Open();
+    const ULONGLONG start = ::GetTickCount64();
+    Close();
+    // A liveness check, not a timing figure: a receiver that cannot be stopped hangs here.
+    EXPECT_LT(::GetTickCount64() - start, 5000u);
+}
+
+TEST_F(CReceiverTest, ClosingWhileTheReceiverWaitsForTheWindowDoesNotDeadlock)
+{
+    Open();
+    SendDatagram("a;b;c;d;");
+    // Not pumping: the receiver is now waiting for this thread to take the batch.
+    ::Sleep(300);
+    const ULONGLONG start = ::GetTickCount64();
+    Close();
+    EXPECT_LT(::GetTickCount64() - start, 5000u);
+    // The datagram was recorded before the hand-off.
+    EXPECT_EQ(ReadFileBytes(L"myfile.txt"), "a;b;c;d;\r\n");
+}
+
+TEST_F(CReceiverTest, APortHeldElsewhereIsReportedAndTakenOnceFree)
+{
+    WSADATA wsaData;
+    ::WSAStartup(MAKEWORD(2, 2), &wsaData);
+    SOCKET holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(ALARM_PORT);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+
+    m_pDlg = std::make_unique<CMonitorDlg>();
+    ASSERT_TRUE(m_pDlg->Create(IDD_MAIN, nullptr));
+    ASSERT_TRUE(PumpUntil([this] { return Narrow(Dlg().m_trayIconData.szInfo).find("无法监听") != std::string::npos; }));
+    EXPECT_FALSE(Dlg().m_receiver.IsListening());
+
+    ::closesocket(holder);
+    ::WSACleanup();
+    ASSERT_TRUE(PumpUntil([this] { return Dlg().m_receiver.IsListening(); }, 10000));
+    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfo), "已开始监听 UDP 端口 6000");
+    SendDatagram("a;b;c;d;");
+    EXPECT_TRUE(PumpUntil([this] { return AlarmList().GetItemCount() == 1; }));
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+// The tray icon: its record, its notifications and the exit from its menu.
+#include "WindowTestSupport.h"
+
+#include "TrayIcon.h"
+
+namespace {
+
+using CTrayTest = CMonitorWindowTest;
+
+TEST_F(CTrayTest, TheRecordHoldsTheIconAndThenEachBalloon)
+{
+    Open();
+    NOTIFYICONDATAW& data = Dlg().m_trayIconData;
+    EXPECT_EQ(data.cbSize, static_cast<DWORD>(NOTIFYICONDATAW_V3_SIZE));
+    EXPECT_EQ(data.hWnd, Dlg().GetSafeHwnd());
+    EXPECT_EQ(data.uID, 128u);
+    EXPECT_EQ(data.uCallbackMessage, 5021u);
+    EXPECT_NE(data.hIcon, nullptr);
+    EXPECT_EQ(Narrow(data.szTip), "Alarm");
+    // The start-up balloon is the last thing written.
+    EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_INFO));
+    EXPECT_EQ(Narrow(data.szInfo), "正在监控中...");
+    EXPECT_EQ(Narrow(data.szInfoTitle), "进程监控程序");
+    EXPECT_EQ(data.uTimeout, 3000u);
+    EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+
+    Dlg().ShowBalloon(nullptr, "标题", 1234, NIIF_WARNING);
+    EXPECT_EQ(Narrow(data.szInfo), "");
+    EXPECT_EQ(Narrow(data.szInfoTitle), "标题");
+    EXPECT_EQ(data.uTimeout, 1234u);
+    EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING));
+    EXPECT_EQ(data.uID, 128u);
+    EXPECT_EQ(Narrow(data.szTip), "Alarm");
+
+    Dlg().DeleteTrayIcon();
+    EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(data.hWnd, Dlg().GetSafeHwnd());
+    EXPECT_EQ(data.uID, 128u);
+    // What only a balloon sets stays as the last balloon left it.
+    EXPECT_EQ(Narrow(data.szInfoTitle), "标题");
+}
+
+TEST_F(CTrayTest, NotificationsForOtherIconsAreLeftAlone)
+{
+    Open();
+    Dlg().ShowWindow(SW_HIDE);
+    EXPECT_EQ(Dlg().SendMessage(WM_TRAY_NOTIFY, 129, WM_LBUTTONDBLCLK), 1);
+    EXPECT_FALSE(Dlg().IsWindowVisible());
+    for (LPARAM event : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_MOUSEMOVE, NIN_BALLOONSHOW})
+        EXPECT_EQ(Dlg().SendMessage(WM_TRAY_NOTIFY, 128, event), 0);
+    EXPECT_FALSE(Dlg().IsWindowVisible());
+    EXPECT_EQ(Dlg().SendMessage(WM_TRAY_NOTIFY, 128, WM_LBUTTONDBLCLK), 0);
+    EXPECT_TRUE(Dlg().IsWindowVisible());
+}
+
+TEST_F(CTrayTest, ABalloonClickShowsTheNewestAlarm)
+{
+    Open();
+    ::SetWindowTextW(Dlg().GetDlgItem(IDC_DETAIL_AP), L"stale");
+    Dlg().ShowLogPage();
+    // Before any alarm the click asks for a row that does not exist: the panel is emptied.
+    EXPECT_EQ(Dlg().SendMessage(WM_TRAY_NOTIFY, 128, NIN_BALLOONUSERCLICK), 0);
+    EXPECT_TRUE(::IsWindowVisible(AlarmList()));
+    EXPECT_EQ(DetailText(IDC_DETAIL_AP), "");
+
+    SendAndSettle({"old;1;2;3;", "new;4;5;6;"});
+    Dlg().ShowLogPage();
+    Dlg().SendMessage(WM_TRAY_NOTIFY, 128, NIN_BALLOONUSERCLICK);
+    EXPECT_FALSE(g_pLogPage->IsWindowVisible());
+    EXPECT_EQ(DetailText(IDC_DETAIL_AP), "marker");
+    EXPECT_EQ(DetailText(IDC_DETAIL_TIME), "m");
+}
+
+TEST_F(CTrayTest, TheShellRestartAddsTheIconAgain)
+{
+    Open();
+    Dlg().DeleteTrayIcon();
+    NOTIFYICONDATAW probe{};
+    probe.cbSize = NOTIFYICONDATAW_V3_SIZE;
+    probe.hWnd = Dlg();
+    probe.uID = 128;
+    probe.uFlags = NIF_TIP;
+    EXPECT_FALSE(::Shell_NotifyIconW(NIM_MODIFY, &probe));
+    Dlg().SendMessage(TaskbarCreatedMessage());
+    EXPECT_TRUE(::Shell_NotifyIconW(NIM_MODIFY, &probe));
+    EXPECT_EQ(Dlg().m_trayIconData.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+}
+
+TEST_F(CTrayTest, ExitFromTheTrayMenuEndsAHiddenWindowAndRemovesTheIcon)
+{
+    CMonitorDlg dlg;
+    static CMonitorDlg* s_pDlg = nullptr;
+    static bool s_bIconGoneFirst = false;
+    s_pDlg = &dlg;
+    s_bIconGoneFirst = false;
+    ::SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR idEvent, DWORD) {
+        ::KillTimer(nullptr, idEvent);
+        s_pDlg->ShowWindow(SW_HIDE);
+        s_pDlg->SendMessage(WM_COMMAND, ID_TRAY_EXIT, 0);
+        // The icon is gone before the window is: a balloon for it can no longer be shown.
+        NOTIFYICONDATAW probe{};
+        probe.cbSize = NOTIFYICONDATAW_V3_SIZE;
+        probe.hWnd = *s_pDlg;
+        probe.uID = 128;
+        probe.uFlags = NIF_TIP;
+        s_bIconGoneFirst = ::IsWindow(*s_pDlg) && !::Shell_NotifyIconW(NIM_MODIFY, &probe);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_TRUE(s_bIconGoneFirst);
+    EXPECT_EQ(dlg.m_hReceiverThread, nullptr);
+    EXPECT_FALSE(dlg.m_receiver.IsListening());
+}
+
+} // namespace
