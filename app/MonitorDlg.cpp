@@ -139,6 +139,7 @@ BOOL CMonitorDlg::OnInitDialog()
 
     ShowBalloon("正在监控中...", PROGRAM_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
 
+    ::SetPropW(m_hWnd, MONITOR_WINDOW_PROPERTY, m_hWnd);
     m_receiver.SetNotifyWindow(m_hWnd);
     m_hReceiverThread = ::CreateThread(nullptr, 0, AlarmReceiverThread, &m_receiver, 0, nullptr);
     return TRUE;
@@ -147,6 +148,7 @@ BOOL CMonitorDlg::OnInitDialog()
 void CMonitorDlg::OnDestroy()
 {
     Default();
+    ::RemovePropW(m_hWnd, MONITOR_WINDOW_PROPERTY);
     StopReceiver();
 }
 

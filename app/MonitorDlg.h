@@ -14,6 +14,9 @@
 #include <memory>
 #include <mutex>
 
+// Marks the monitor's main window, so that a second start of the program can find it.
+constexpr wchar_t MONITOR_WINDOW_PROPERTY[] = L"Wendle.Monitor";
+
 // Where the icon goes in a minimised window's client area: centred, halves truncated toward zero.
 POINT MinimizedIconPosition(SIZE client, SIZE icon);
 

@@ -19,10 +19,14 @@ constexpr COLORREF CLR_PEN_DISABLED = RGB(225, 225, 225);
 // Glyph sheets hold one 18-pixel column per glyph kind and one 18-pixel row per state.
 constexpr int GLYPH_CELL_PITCH = 18;
 
+// A relative path names a file under the current directory, and only there: some platforms
+// would otherwise also look beside the executable.
 HBITMAP LoadBitmapFile(const std::string& strPath)
 {
-    return static_cast<HBITMAP>(
-        ::LoadImageW(nullptr, Widen(strPath).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+    wchar_t szFullPath[MAX_PATH];
+    if (!::GetFullPathNameW(Widen(strPath).c_str(), MAX_PATH, szFullPath, nullptr))
+        return nullptr;
+    return static_cast<HBITMAP>(::LoadImageW(nullptr, szFullPath, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
 }
 
 // A line without its end point, as LineTo draws it.

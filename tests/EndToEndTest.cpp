@@ -251,6 +251,12 @@ bool MovePointer(POINT pt)
     });
 }
 
+bool BringToFront(HWND hWnd)
+{
+    ::SetForegroundWindow(hWnd);
+    return PumpUntil([&] { return ::GetForegroundWindow() == hWnd; });
+}
+
 void Click(POINT pt)
 {
     ASSERT_TRUE(MovePointer(pt)) << "the pointer did not reach " << pt.x << "," << pt.y;
@@ -258,47 +264,70 @@ void Click(POINT pt)
     SendMouse(MOUSEEVENTF_LEFTUP);
 }
 
-// A piece of the screen as 24-bit pixels, read the way a screenshot tool reads it.
-class CScreenImage {
+// 24-bit pixels, from a piece of the screen read the way a screenshot tool reads it, or from a
+// bitmap file.
+class CPixels {
 public:
-    explicit CScreenImage(const RECT& rc)
-        : m_nWidth(rc.right - rc.left), m_nHeight(rc.bottom - rc.top), m_nStride((m_nWidth * 3 + 3) & ~3)
+    explicit CPixels(const RECT& rcScreen)
     {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = m_nWidth;
-        info.bmiHeader.biHeight = m_nHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 24;
         HDC hScreen = ::GetDC(nullptr);
         HDC hMem = ::CreateCompatibleDC(hScreen);
-        void* pBits = nullptr;
-        HBITMAP hDib = ::CreateDIBSection(hScreen, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
-        HGDIOBJ hOld = ::SelectObject(hMem, hDib);
-        ::BitBlt(hMem, 0, 0, m_nWidth, m_nHeight, hScreen, rc.left, rc.top, SRCCOPY | CAPTUREBLT);
-        ::GdiFlush();
-        const auto* pBytes = static_cast<const unsigned char*>(pBits);
-        m_bits.assign(pBytes, pBytes + static_cast<size_t>(m_nStride) * m_nHeight);
+        HBITMAP hBitmap = ::CreateCompatibleBitmap(hScreen, rcScreen.right - rcScreen.left,
+                                                   rcScreen.bottom - rcScreen.top);
+        HGDIOBJ hOld = ::SelectObject(hMem, hBitmap);
+        ::BitBlt(hMem, 0, 0, rcScreen.right - rcScreen.left, rcScreen.bottom - rcScreen.top, hScreen, rcScreen.left,
+                 rcScreen.top, SRCCOPY | CAPTUREBLT);
         ::SelectObject(hMem, hOld);
-        ::DeleteObject(hDib);
+        Take(hMem, hBitmap);
+        ::DeleteObject(hBitmap);
         ::DeleteDC(hMem);
         ::ReleaseDC(nullptr, hScreen);
     }
+    explicit CPixels(const std::wstring& bitmapFile)
+    {
+        HBITMAP hBitmap = static_cast<HBITMAP>(
+            ::LoadImageW(nullptr, bitmapFile.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+        HDC hMem = ::CreateCompatibleDC(nullptr);
+        if (hBitmap)
+            Take(hMem, hBitmap);
+        ::DeleteDC(hMem);
+        ::DeleteObject(hBitmap);
+    }
+    SIZE Size() const { return {m_nWidth, m_nHeight}; }
     COLORREF Pixel(int x, int y) const
     {
-        const unsigned char* p = &m_bits[static_cast<size_t>(m_nHeight - 1 - y) * m_nStride + x * 3];
+        const unsigned char* p = &m_bits[static_cast<size_t>(m_nHeight - 1 - y) * Stride() + x * 3];
         return RGB(p[2], p[1], p[0]);
     }
-    bool operator==(const CScreenImage& other) const { return m_bits == other.m_bits; }
+    bool operator==(const CPixels& other) const
+    {
+        return m_nWidth == other.m_nWidth && m_nHeight == other.m_nHeight && m_bits == other.m_bits;
+    }
     void Save(const std::wstring& path) const
     {
         WriteBitmapFile(path, m_nWidth, m_nHeight, [this](int x, int y) { return Pixel(x, y); });
     }
 
 private:
-    int m_nWidth;
-    int m_nHeight;
-    int m_nStride;
+    int Stride() const { return (m_nWidth * 3 + 3) & ~3; }
+    void Take(HDC hDC, HBITMAP hBitmap)
+    {
+        BITMAP bm{};
+        ::GetObjectW(hBitmap, sizeof(bm), &bm);
+        m_nWidth = bm.bmWidth;
+        m_nHeight = bm.bmHeight;
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = m_nWidth;
+        info.bmiHeader.biHeight = m_nHeight;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        m_bits.resize(static_cast<size_t>(Stride()) * m_nHeight);
+        ::GetDIBits(hDC, hBitmap, 0, m_nHeight, m_bits.data(), &info, DIB_RGB_COLORS);
+    }
+
+    int m_nWidth = 0;
+    int m_nHeight = 0;
     std::vector<unsigned char> m_bits;
 };
 
@@ -324,7 +353,7 @@ void SaveScreenshot(HWND hWnd, const wchar_t* pszName)
     ::CreateDirectoryW(path.c_str(), nullptr);
     // The window's own painting reaches the screen a moment after the change that caused it.
     PumpMessages(500);
-    CScreenImage(ScreenRect(hWnd)).Save(path + L"\\" + pszName);
+    CPixels(ScreenRect(hWnd)).Save(path + L"\\" + pszName);
 }
 
 bool TrayIconExists(HWND hWndOwner)
@@ -483,7 +512,7 @@ TEST_F(CEndToEndTest, RecordsEveryDatagramAndListsOnlyAlarmsNewestFirst)
     SendAlarm(L"AP-01", L"2024-05-01 08:00:00", L"CPU", L"high");
     SendRaw(L"hello");
     SendRaw(L"");
-    // 32 bytes of content: the list keeps the 30 that end on a whole character, the file keeps all.
+    // 32 bytes of content: the lists keep the 30 that end on a whole character, the file keeps all.
     SendAlarm(L"机房A", L"2024-05-01 08:00:01", L"温度", L"机房温度过高告警机房温度过高告警");
 
     // Narrow literals are compiled to code page 936: these are the bytes on the wire.
@@ -495,7 +524,7 @@ TEST_F(CEndToEndTest, RecordsEveryDatagramAndListsOnlyAlarmsNewestFirst)
     ASSERT_TRUE(AlarmCountsAre(2, 2)) << ItemCount(m_run.m_hWndAlarmList) << " alarm rows, "
                                       << ItemCount(m_run.m_hWndLogList) << " log rows";
 
-    const CRows rows = {{L"机房A", L"2024-05-01 08:00:01", L"温度", L"机房温度过高告警机房温度过高"},
+    const CRows rows = {{L"机房A", L"2024-05-01 08:00:01", L"温度", L"机房温度过高告警机房温度过高告"},
                         {L"AP-01", L"2024-05-01 08:00:00", L"CPU", L"high"}};
     EXPECT_EQ(m_run.AlarmRows(), rows);
     EXPECT_EQ(m_run.LogRows(), rows);
@@ -509,9 +538,7 @@ TEST_F(CEndToEndTest, ClickOnARowShowsItsFieldsInTheDetailPanel)
     SendAlarm(L"机房B", L"08:00:01", L"温度", L"过高");
     ASSERT_TRUE(AlarmCountsAre(2, 2));
 
-    ::SetForegroundWindow(m_run.m_hWndMain);
-    ASSERT_TRUE(PumpUntil([&] { return ::GetForegroundWindow() == m_run.m_hWndMain; }))
-        << "the main window does not come to the front";
+    ASSERT_TRUE(BringToFront(m_run.m_hWndMain)) << "the main window does not come to the front";
 
     // A little right of the row's left edge: the first column, never the border.
     const auto rowPoint = [&](int nRow) {
@@ -537,24 +564,25 @@ TEST_F(CEndToEndTest, PointerOverTheHideButtonShowsItsHoverImage)
     SendAlarm(L"AP-01", L"08:00:00", L"CPU", L"high");
     ASSERT_TRUE(AlarmCountsAre(1, 1));
 
+    const CPixels normal(m_dir.Path() + L"\\image\\hide_1.bmp");
+    const CPixels hover(m_dir.Path() + L"\\image\\hide.bmp");
+    ASSERT_FALSE(normal == hover) << "the hide button's images cannot be told apart";
     const RECT rcHide = ScreenRect(::GetDlgItem(m_run.m_hWndMain, IDC_BTN_HIDE));
-    ::SetForegroundWindow(m_run.m_hWndMain);
-    PumpMessages(500);
-    printf("fg ok %d rc %ld %ld %ld %ld\n", ::GetForegroundWindow() == m_run.m_hWndMain, rcHide.left, rcHide.top, rcHide.right, rcHide.bottom);
-    { POINT c = Centre(rcHide); HWND h = ::WindowFromPoint(c); printf("wfp %p hide %p\n", (void*)h, (void*)::GetDlgItem(m_run.m_hWndMain, IDC_BTN_HIDE)); }
-    const CScreenImage normal(rcHide);
+    // The image sits in the button's top left corner, unscaled.
+    const RECT rcImage{rcHide.left, rcHide.top, rcHide.left + normal.Size().cx, rcHide.top + normal.Size().cy};
+    const auto shows = [&](const CPixels& image) {
+        return PumpUntil([&] { return CPixels(rcImage) == image; }, EFFECT_TIMEOUT);
+    };
+    EXPECT_TRUE(shows(normal)) << "the hide button does not show its normal image";
+    // The operator's window is the active one.
+    ASSERT_TRUE(BringToFront(m_run.m_hWndMain)) << "the main window does not come to the front";
+
     ASSERT_TRUE(MovePointer(Centre(rcHide)));
-    for (int i = 0; i < 20; ++i) { CScreenImage im(rcHide); printf("t%d %06lx %06lx\n", i * 100, im.Pixel(2, 15), im.Pixel(33,5)); PumpMessages(100); }
-    EXPECT_TRUE(PumpUntil([&] { return !(CScreenImage(rcHide) == normal); }, EFFECT_TIMEOUT))
-        << "the hide button looks the same under the pointer";
+    EXPECT_TRUE(shows(hover)) << "the hide button does not show its hover image under the pointer";
     SaveScreenshot(m_run.m_hWndMain, L"caption-hover.bmp");
 
-    MovePointer(PT_AWAY);
-    normal.Save(L"Z:\\tmp\\e2e\\dbg-normal.bmp");
-    PumpMessages(2000);
-    CScreenImage(rcHide).Save(L"Z:\\tmp\\e2e\\dbg-after.bmp");
-    EXPECT_TRUE(PumpUntil([&] { return CScreenImage(rcHide) == normal; }, EFFECT_TIMEOUT))
-        << "the hide button keeps its hover image after the pointer left";
+    ASSERT_TRUE(MovePointer(PT_AWAY));
+    EXPECT_TRUE(shows(normal)) << "the hide button keeps its hover image after the pointer left";
 }
 
 TEST_F(CEndToEndTest, DeleteOnTheLogPageEmptiesItAndRemovesTheFileUntilTheNextDatagram)

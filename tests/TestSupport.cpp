@@ -78,16 +78,29 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD dwTimeoutMillisecon
 
 void SendDatagram(const std::string& bytes, unsigned short nPort)
 {
+    CUdpSender(nPort).Send(bytes);
+}
+
+CUdpSender::CUdpSender(unsigned short nPort) : m_nPort(nPort)
+{
     WSADATA wsaData;
     ::WSAStartup(MAKEWORD(2, 2), &wsaData);
-    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+}
+
+CUdpSender::~CUdpSender()
+{
+    ::closesocket(m_socket);
+    ::WSACleanup();
+}
+
+void CUdpSender::Send(const std::string& bytes)
+{
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(nPort);
+    to.sin_port = htons(m_nPort);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(s, bytes.data(), static_cast<int>(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
-    ::closesocket(s);
-    ::WSACleanup();
+    ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
 }
 
 std::string ReadFileBytes(const std::wstring& path)

@@ -30,6 +30,20 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD dwTimeoutMillisecon
 // Sends one datagram with exactly these bytes to 127.0.0.1.
 void SendDatagram(const std::string& bytes, unsigned short nPort = 6000);
 
+// One socket for many datagrams, for senders that must keep up with a storm.
+class CUdpSender {
+public:
+    explicit CUdpSender(unsigned short nPort = 6000);
+    CUdpSender(const CUdpSender&) = delete;
+    CUdpSender& operator=(const CUdpSender&) = delete;
+    ~CUdpSender();
+    void Send(const std::string& bytes);
+
+private:
+    UINT_PTR m_socket;
+    unsigned short m_nPort;
+};
+
 // The whole content of a file, or "<absent>" when it cannot be opened.
 std::string ReadFileBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);

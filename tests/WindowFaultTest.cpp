@@ -1,0 +1,95 @@
+// What senders and the workstation may throw at the monitor: odd sizes, bytes that are no text,
+// a log that cannot be written, a missing image folder, closing in the middle of a storm.
+#include "WindowTestSupport.h"
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+using CFaultTest = CMonitorWindowTest;
+
+TEST_F(CFaultTest, DatagramsOfEverySizeAreRecordedAsAtMost255Bytes)
+{
+    Open();
+    const std::vector<std::size_t> sizes = {0, 1, 255, 256, 65507};
+    std::vector<std::string> datagrams;
+    for (std::size_t size : sizes)
+        datagrams.push_back(std::string(size, 'x'));
+    SendAndSettle(datagrams);
+    std::string expected;
+    for (std::size_t size : sizes)
+        expected += std::string(std::min<std::size_t>(size, 255), 'x') + "\r\n";
+    EXPECT_EQ(ReadFileBytes(L"myfile.txt"), expected + "marker;m;m;m;\r\n");
+}
+
+TEST_F(CFaultTest, BytesThatAreNoTextShowAsReplacementCharactersAndShiftNothing)
+{
+    Open();
+    // A lead byte before ';', a lone 0xFF and a lead byte with an invalid trail byte.
+    const std::string datagram = "ap\x81;\xFF;\x81\x30x;中文;";
+    SendAndSettle({datagram});
+    wchar_t text[64] = {};
+    LVITEMW item{};
+    item.pszText = text;
+    item.cchTextMax = 64;
+    const std::vector<std::wstring> expected = {L"ap\xFFFD", L"\xFFFD", L"\xFFFD" L"0x", L"中文"};
+    for (int nColumn = 0; nColumn < 4; ++nColumn) {
+        item.iSubItem = nColumn;
+        AlarmList().SendMessage(LVM_GETITEMTEXTW, 1, reinterpret_cast<LPARAM>(&item));
+        EXPECT_EQ(std::wstring(text), expected[nColumn]) << nColumn;
+    }
+    EXPECT_EQ(ReadFileBytes(L"myfile.txt"), datagram + "\r\nmarker;m;m;m;\r\n");
+}
+
+TEST_F(CFaultTest, ALogThatIsADirectoryStillLetsAlarmsShow)
+{
+    ::CreateDirectoryW(L"myfile.txt", nullptr);
+    Open();
+    SendDatagram("a;b;c;d");
+    ASSERT_TRUE(PumpUntil([this] { return Narrow(Dlg().m_trayIconData.szInfo).find("无法写入") != std::string::npos; }));
+    SendAndSettle({"a;b;c;d;"});
+    EXPECT_EQ(Row(AlarmList(), 1), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(Row(LogList(), 1), (std::vector<std::string>{"a", "b", "c", "d"}));
+}
+
+TEST_F(CFaultTest, WithoutTheImageFolderTheCaptionButtonsAreBareAndAlarmsStillShow)
+{
+    Open();
+    EXPECT_EQ(Dlg().m_btnClose.m_bmpNormal.GetSafeHandle(), nullptr);
+    EXPECT_EQ(Dlg().m_btnClose.GetWindowText(), "");
+    EXPECT_TRUE(Dlg().m_bgBitmap.GetSafeHandle() != nullptr);
+    SendAndSettle({});
+    EXPECT_EQ(AlarmList().GetItemCount(), 1);
+}
+
+TEST_F(CFaultTest, ClosingInAStormLeavesOnlyWholeLines)
+{
+    Open();
+    std::atomic<bool> bSending{true};
+    std::thread sender([&bSending] {
+        CUdpSender udp;
+        for (int i = 0; bSending && i < 20000; ++i)
+            udp.Send("storm;" + std::to_string(i) + ";t;c;");
+    });
+    PumpMessages(300);
+    Close();
+    bSending = false;
+    sender.join();
+    const std::string bytes = ReadFileBytes(L"myfile.txt");
+    ASSERT_GT(bytes.size(), 0u);
+    ASSERT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+    // Every line is whole and the lines follow each other in the order they were sent; the
+    // log page's cap may have started the file anew on the way.
+    std::size_t nStart = 0;
+    int nExpected = std::stoi(bytes.substr(6));
+    while (nStart < bytes.size()) {
+        const std::size_t nEnd = bytes.find("\r\n", nStart);
+        const std::string line = bytes.substr(nStart, nEnd - nStart);
+        ASSERT_EQ(line, "storm;" + std::to_string(nExpected) + ";t;c;");
+        ++nExpected;
+        nStart = nEnd + 2;
+    }
+}
+
+} // namespace

@@ -1,0 +1,60 @@
+// Alarm storms: everything that arrives is recorded in order, and the lists keep the newest
+// rows with each list's cap applied alarm by alarm, also inside one hand-off.
+#include "WindowTestSupport.h"
+
+namespace {
+
+using CStormTest = CMonitorWindowTest;
+
+std::string StormAlarm(int i)
+{
+    return "s" + std::to_string(i) + ";" + std::to_string(i) + ";t;c;";
+}
+
+TEST_F(CStormTest, AStormIsRecordedWholeAndTheListsKeepItsNewestRows)
+{
+    Open();
+    constexpr int nStorm = 5000;
+    {
+        CUdpSender sender;
+        for (int i = 0; i < nStorm; ++i)
+            sender.Send(StormAlarm(i));
+    }
+    SendAndSettle({});
+    // Alarm 3000 found both lists full: each list started again with it, and the file with the
+    // line after it.
+    std::string expected;
+    for (int i = ALARM_LIST_CAP + 1; i < nStorm; ++i)
+        expected += StormAlarm(i) + "\r\n";
+    const std::string bytes = ReadFileBytes(L"myfile.txt");
+    EXPECT_TRUE(bytes == expected + "marker;m;m;m;\r\n") << bytes.substr(0, 200);
+    for (CListCtrl* list : {&AlarmList(), &LogList()}) {
+        ASSERT_EQ(list->GetItemCount(), nStorm - ALARM_LIST_CAP + 1);
+        for (int nRow = 1; nRow < list->GetItemCount(); ++nRow)
+            ASSERT_EQ(list->GetItemText(nRow, 1), std::to_string(nStorm - nRow)) << nRow;
+    }
+    EXPECT_EQ(Dlg().m_nAlarmToShow, 0);
+    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfo), "m");
+}
+
+TEST_F(CStormTest, AHandOffThatCrossesTheLogPageCapKeepsTheLinesAfterTheCappingAlarm)
+{
+    Open();
+    FillRows(LogList(), ALARM_LIST_CAP - 2);
+    // The first alarm holds the receiver in its hand-off while this thread does not take
+    // messages, so everything sent meanwhile arrives as one batch.
+    SendDatagram("hold;h;h;h;");
+    ::Sleep(200);
+    CUdpSender sender;
+    for (const char* datagram : {"n1", "a1;1;1;1;", "n2", "a2;2;2;2;", "n3", "a3;3;3;3;"})
+        sender.Send(datagram);
+    ::Sleep(200);
+    SendAndSettle({});
+    // a1 filled the list; a2 found it full.
+    EXPECT_EQ(ReadFileBytes(L"myfile.txt"), "n3\r\na3;3;3;3;\r\nmarker;m;m;m;\r\n");
+    ASSERT_EQ(LogList().GetItemCount(), 3);
+    EXPECT_EQ(LogList().GetItemText(2, 0), "a2");
+    EXPECT_EQ(AlarmList().GetItemCount(), 5);
+}
+
+} // namespace
