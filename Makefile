@@ -18,7 +18,7 @@ build: deps
 run: build
 	@tools/run.sh $(BUILD)/bin $(RUN_DIR)
 
-test: test-windows test-native
+test: test-native test-windows
 
 test-windows: build
 	@WENDLE_WINEPREFIX=$(CURDIR)/build/wine-test WENDLE_WINE_UNMANAGED=1 tools/with-display.sh --own-network \

@@ -33,8 +33,11 @@ if [ -z "${DISPLAY:-}" ]; then
         sleep 0.1
     done
 fi
-# One wineserver for every program the command starts, instead of one per program.
+# One wineserver for every program the command starts, instead of one per program. Its
+# background services start here, with no output of ours to hold open: a test runner that
+# reads a program's output would otherwise wait for them to end.
 wineserver -p
+"$here/wine-run.sh" cmd /c exit >/dev/null 2>&1 </dev/null
 "$@"
 status=$?
 wineserver -k >/dev/null 2>&1
