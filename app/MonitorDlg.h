@@ -74,6 +74,8 @@ protected:
 private:
     void ApplyAlarm(const CAlarmBatch::Alarm& alarm, std::size_t& nCapText);
     void StopReceiver();
+    // The fields that name and show the icon, as adding and removing it both set them.
+    void FillTrayIconFields();
 
     std::unique_ptr<CLogPageDlg> m_pLogPage;
     // ShowBalloon may run on any thread; the shell must never see a half-written record.

@@ -24,28 +24,28 @@ UINT TaskbarCreatedMessage()
     return nMessage;
 }
 
-BOOL CMonitorDlg::AddTrayIcon()
+void CMonitorDlg::FillTrayIconFields()
 {
-    std::lock_guard<std::mutex> lock(m_trayMutex);
     m_trayIconData.hWnd = m_hWnd;
     m_trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     m_trayIconData.uID = TRAY_ICON_ID;
     m_trayIconData.cbSize = NOTIFYICONDATAW_V3_SIZE;
-    m_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
     m_trayIconData.hIcon = ::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
     CopyField(m_trayIconData.szTip, TRAY_TIP);
+}
+
+BOOL CMonitorDlg::AddTrayIcon()
+{
+    std::lock_guard<std::mutex> lock(m_trayMutex);
+    FillTrayIconFields();
+    m_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
     return ::Shell_NotifyIconW(NIM_ADD, &m_trayIconData);
 }
 
 BOOL CMonitorDlg::DeleteTrayIcon()
 {
     std::lock_guard<std::mutex> lock(m_trayMutex);
-    m_trayIconData.hWnd = m_hWnd;
-    m_trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    m_trayIconData.uID = TRAY_ICON_ID;
-    m_trayIconData.cbSize = NOTIFYICONDATAW_V3_SIZE;
-    m_trayIconData.hIcon = ::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
-    CopyField(m_trayIconData.szTip, TRAY_TIP);
+    FillTrayIconFields();
     return ::Shell_NotifyIconW(NIM_DELETE, &m_trayIconData);
 }
 
