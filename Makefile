@@ -27,8 +27,17 @@ test-windows: build
 test-native: deps
 	@tools/native-tests.sh
 
+# Measures the receive path under Wine and prints a table of figures against their limits.
+bench: build
+	@WENDLE_WINEPREFIX=$(CURDIR)/build/wine-test WENDLE_WINE_UNMANAGED=1 tools/bench.sh $(BUILD)/bin
+
+# Fuzzes the alarm rules; SECONDS_EACH sets how long each fuzzer runs (default 600).
 fuzz: deps
 	@tools/fuzz.sh $(or $(SECONDS_EACH),600)
+
+# The zip an operator copies to a Windows workstation.
+package: build
+	@tools/package.sh $(BUILD)/bin build/Wendle.zip
 
 clean:
 	rm -rf build build-native

@@ -81,7 +81,9 @@ const CMessageMap& CSkinBtn::GetThisMessageMap()
                                        .OnMessage(WM_TIMER, &CSkinBtn::OnTimer)
                                        .OnMessage(WM_ERASEBKGND, &CSkinBtn::OnEraseBkgnd)
                                        .OnMessage(WM_SETCURSOR, &CSkinBtn::OnSetCursor)
-                                       .OnMessage(WM_ENABLE, &CSkinBtn::OnEnable);
+                                       .OnMessage(WM_ENABLE, &CSkinBtn::OnEnable)
+                                       .OnMessage(WM_MOUSEHOVER, &CSkinBtn::OnSystemHover)
+                                       .OnMessage(WM_MOUSELEAVE, &CSkinBtn::OnSystemHover);
     return map;
 }
 
@@ -247,6 +249,13 @@ BOOL CSkinBtn::OnSetCursor(HWND, UINT, UINT)
 {
     // The pointer keeps the shape it came with.
     return TRUE;
+}
+
+void CSkinBtn::OnSystemHover()
+{
+    // The button follows the pointer by its own polling. The system button's hot tracking
+    // would repaint it as an owner-draw request without the focus flag, the normal look,
+    // while the pointer is still over it.
 }
 
 void CSkinBtn::OnEnable(BOOL bEnable)

@@ -101,6 +101,7 @@ protected:
     void OnTimer(UINT_PTR nIDEvent);
     BOOL OnEraseBkgnd(HDC hDC);
     BOOL OnSetCursor(HWND hWnd, UINT nHitTest, UINT message);
+    void OnSystemHover();
     void OnEnable(BOOL bEnable);
 
 private:

@@ -74,27 +74,43 @@ std::wstring QuoteArgument(const std::wstring& arg)
     return quoted + L"\"";
 }
 
-// Runs alarmsend.exe with these arguments to the end and returns its exit code.
-DWORD RunAlarmSend(const std::vector<std::wstring>& args)
+// Starts the program with these arguments in that folder (the test's own when empty); returns
+// its process handle, or null.
+HANDLE StartProgram(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& folder,
+                    DWORD dwFlags, DWORD* pdwProcessId = nullptr)
 {
-    const std::wstring exe = ExeFolder() + L"\\alarmsend.exe";
     std::wstring commandLine = QuoteArgument(exe);
     for (const std::wstring& arg : args)
         commandLine += L" " + QuoteArgument(arg);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &startup, &process))
-        return ::GetLastError() | 0x80000000u;
+    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, dwFlags, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &process))
+        return nullptr;
     ::CloseHandle(process.hThread);
+    if (pdwProcessId)
+        *pdwProcessId = process.dwProcessId;
+    return process.hProcess;
+}
+
+// Waits for the process to end and returns its exit code; one that does not end is killed.
+DWORD FinishProgram(HANDLE hProcess)
+{
     DWORD dwExit = STILL_ACTIVE;
-    if (::WaitForSingleObject(process.hProcess, CHILD_TIMEOUT) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(process.hProcess, &dwExit);
+    if (::WaitForSingleObject(hProcess, CHILD_TIMEOUT) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(hProcess, &dwExit);
     else
-        ::TerminateProcess(process.hProcess, 1);
-    ::CloseHandle(process.hProcess);
+        ::TerminateProcess(hProcess, 1);
+    ::CloseHandle(hProcess);
     return dwExit;
+}
+
+// Runs alarmsend.exe with these arguments to the end and returns its exit code.
+DWORD RunAlarmSend(const std::vector<std::wstring>& args)
+{
+    HANDLE hProcess = StartProgram(ExeFolder() + L"\\alarmsend.exe", args, {}, CREATE_NO_WINDOW);
+    return hProcess ? FinishProgram(hProcess) : ::GetLastError() | 0x80000000u;
 }
 
 void SendAlarm(const std::wstring& ap, const std::wstring& time, const std::wstring& type, const std::wstring& content)
@@ -408,17 +424,8 @@ public:
     void Start(const std::wstring& folder)
     {
         Kill();
-        const std::wstring exe = folder + L"\\Wendle.exe";
-        std::wstring commandLine = QuoteArgument(exe);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process{};
-        ASSERT_TRUE(::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                     folder.c_str(), &startup, &process))
-            << "cannot start Wendle.exe, error " << ::GetLastError();
-        ::CloseHandle(process.hThread);
-        m_hProcess = process.hProcess;
-        m_dwProcessId = process.dwProcessId;
+        m_hProcess = StartProgram(folder + L"\\Wendle.exe", {}, folder, 0, &m_dwProcessId);
+        ASSERT_NE(m_hProcess, nullptr) << "cannot start Wendle.exe, error " << ::GetLastError();
         // The window shows before its initialisation has created the log page.
         const bool bWindowUp = PumpUntil(
             [this] {
@@ -579,6 +586,12 @@ TEST_F(CEndToEndTest, PointerOverTheHideButtonShowsItsHoverImage)
 
     ASSERT_TRUE(MovePointer(Centre(rcHide)));
     EXPECT_TRUE(shows(hover)) << "the hide button does not show its hover image under the pointer";
+    // The window system's own hover tracking comes due after the hover time and may repaint
+    // the button: the image has to outlast it for as long as the pointer stays.
+    UINT nHoverTime = 400;
+    ::SystemParametersInfoW(SPI_GETMOUSEHOVERTIME, 0, &nHoverTime, 0);
+    PumpMessages(nHoverTime + 500);
+    EXPECT_TRUE(CPixels(rcImage) == hover) << "the hover image goes while the pointer stays on the button";
     SaveScreenshot(m_run.m_hWndMain, L"caption-hover.bmp");
 
     ASSERT_TRUE(MovePointer(PT_AWAY));
@@ -648,6 +661,26 @@ TEST_F(CEndToEndTest, CloseButtonEndsTheProcessAndTakesTheTrayIconAway)
     if (bTrayAnswers) {
         EXPECT_FALSE(TrayIconExists(hWndMain)) << "the tray icon outlives the program";
     }
+}
+
+TEST_F(CEndToEndTest, SecondStartHandsOverToTheRunningMonitorHiddenInTheTray)
+{
+    m_run.Start(m_dir.Path());
+    ASSERT_FALSE(HasFatalFailure());
+    m_run.ClickMainButton(IDC_BTN_HIDE);
+    ASSERT_TRUE(PumpUntil([&] { return !::IsWindowVisible(m_run.m_hWndMain); })) << "the hide button leaves the window";
+
+    HANDLE hSecond = StartProgram(m_dir.Path() + L"\\Wendle.exe", {}, m_dir.Path(), 0);
+    ASSERT_NE(hSecond, nullptr);
+    EXPECT_EQ(FinishProgram(hSecond), 0u) << "the second Wendle.exe does not end by itself";
+
+    EXPECT_TRUE(PumpUntil([&] {
+        return ::IsWindowVisible(m_run.m_hWndMain) && ::GetForegroundWindow() == m_run.m_hWndMain;
+    })) << "the running monitor does not come back to the front";
+    EXPECT_FALSE(m_run.WaitForExit(0));
+    EXPECT_EQ(PortOwner(), m_run.m_dwProcessId);
+    SendAlarm(L"AP-01", L"08:00:00", L"CPU", L"high");
+    EXPECT_TRUE(AlarmCountsAre(1, 1)) << "the running monitor no longer lists alarms";
 }
 
 } // namespace
