@@ -103,6 +103,33 @@ TEST_F(CMainWindowTest, AClickOnARowFillsTheDetailPanel)
         EXPECT_EQ(DetailText(nID), "") << nID;
 }
 
+TEST_F(CMainWindowTest, APressOnTheBackgroundBecomesAPressOnACaption)
+{
+    Open();
+    MSG msg;
+    while (::PeekMessageW(&msg, Dlg(), WM_NCLBUTTONDOWN, WM_NCLBUTTONDOWN, PM_REMOVE)) {
+    }
+    Dlg().SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 20));
+    ASSERT_TRUE(::PeekMessageW(&msg, Dlg(), WM_NCLBUTTONDOWN, WM_NCLBUTTONDOWN, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, static_cast<WPARAM>(HTCAPTION));
+    EXPECT_EQ(msg.lParam, MAKELPARAM(300, 20));
+}
+
+TEST_F(CMainWindowTest, StaticTextsAreDrawnStraightOntoTheBackground)
+{
+    Open();
+    HDC hDC = ::GetDC(Dlg());
+    const auto hbrStatic = reinterpret_cast<HBRUSH>(
+        Dlg().SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(hDC), reinterpret_cast<LPARAM>(Dlg().GetDlgItem(IDC_LABEL_TYPE))));
+    EXPECT_EQ(hbrStatic, ::GetStockObject(NULL_BRUSH));
+    EXPECT_EQ(::GetBkMode(hDC), TRANSPARENT);
+    EXPECT_EQ(::GetTextColor(hDC), RGB(0, 0, 0));
+    const auto hbrButton = reinterpret_cast<HBRUSH>(
+        Dlg().SendMessage(WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(hDC), reinterpret_cast<LPARAM>(Dlg().GetDlgItem(IDC_BTN_LOG))));
+    EXPECT_NE(hbrButton, ::GetStockObject(NULL_BRUSH));
+    ::ReleaseDC(Dlg(), hDC);
+}
+
 TEST_F(CMainWindowTest, TheMinimisedIconIsCentredWithHalvesTruncatedTowardZero)
 {
     const POINT inWide = MinimizedIconPosition({100, 50}, {32, 32});
