@@ -7,4 +7,5 @@ bin=$(cd "${1:-$here/../build/win/bin}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-"$here/with-display.sh" "$here/wine-run.sh" "$bin/wendle_bench.exe"
+# A network of its own, so the benchmark owns UDP port 6000 even while a monitor runs elsewhere.
+"$here/with-display.sh" --own-network "$here/wine-run.sh" "$bin/wendle_bench.exe"
