@@ -16,8 +16,9 @@ namespace {
 // to let go before a line is kept back.
 constexpr DWORD OPEN_RETRY_MILLISECONDS = 500;
 constexpr DWORD OPEN_RETRY_STEP = 25;
-// Rows go to the log page in blocks, one cross-thread message each.
-constexpr std::size_t LOAD_BLOCK_ROWS = 2000;
+// Rows go to the log page in blocks, one cross-thread message each, small enough that the
+// window never stops answering for long.
+constexpr std::size_t LOAD_BLOCK_ROWS = 500;
 
 std::mutex g_logMutex;
 std::deque<std::string> g_dqPendingLines;
@@ -160,6 +161,10 @@ void LoadAlarmLog(const std::function<bool()>& stopRequested)
     if (!g_pLogPage)
         return;
     std::vector<std::vector<std::string>> rows = ReadAlarmLogRows();
+    // The list shows no more than its cap: the next alarm would empty a fuller list anyway, and
+    // a long history would take minutes to list. The file itself keeps every line.
+    if (rows.size() > static_cast<std::size_t>(ALARM_LIST_CAP))
+        rows.erase(rows.begin(), rows.end() - ALARM_LIST_CAP);
     // The page appends each block below the rows it has, so the blocks go newest first.
     std::reverse(rows.begin(), rows.end());
     for (std::size_t first = 0; first < rows.size() && !stopRequested(); first += LOAD_BLOCK_ROWS) {

@@ -14,6 +14,10 @@ constexpr int ALARM_COLUMN_WIDTH = 130;
 // The log page's place on the main window's client area, in pixels.
 constexpr int LOG_PAGE_X = 10;
 constexpr int LOG_PAGE_Y = 100;
+// Lists that take alarms repaint at most this often: a visible list that repaints for every
+// alarm holds up the next one.
+constexpr UINT_PTR TIMER_LIST_REDRAW = 1;
+constexpr UINT LIST_REDRAW_DELAY = 30;
 const char ALARM_BALLOON_TITLE[] = "警告警告";
 const char PROGRAM_TITLE[] = "进程监控程序";
 
@@ -72,6 +76,7 @@ const CMessageMap& CMonitorDlg::GetThisMessageMap()
                                        .OnMessage(WM_TRAY_NOTIFY, &CMonitorDlg::OnTrayNotify)
                                        .OnMessage(TaskbarCreatedMessage(), &CMonitorDlg::OnTaskbarCreated)
                                        .OnMessage(WM_ALARM_BATCH, &CMonitorDlg::OnAlarmBatch)
+                                       .OnMessage(WM_TIMER, &CMonitorDlg::OnTimer)
                                        .OnMessage(WM_RECEIVER_NOTICE, &CMonitorDlg::OnReceiverNotice);
     return map;
 }
@@ -194,11 +199,7 @@ LRESULT CMonitorDlg::OnAlarmBatch(WPARAM, LPARAM lParam)
     if (m_receiver.IsStopping())
         return 0;
     const auto& batch = *reinterpret_cast<const CAlarmBatch*>(lParam);
-    CListCtrl* pLogList = g_pLogPage ? &g_pLogPage->m_logList : nullptr;
-    // One repaint for the whole batch: a visible list that repaints on every insert falls behind a storm.
-    m_alarmList.SetRedraw(FALSE);
-    if (pLogList)
-        pLogList->SetRedraw(FALSE);
+    SuspendListRedraw();
     std::size_t nCapText = batch.texts.size();
     for (const CAlarmBatch::Alarm& alarm : batch.alarms)
         ApplyAlarm(alarm, nCapText);
@@ -206,14 +207,33 @@ LRESULT CMonitorDlg::OnAlarmBatch(WPARAM, LPARAM lParam)
         // The file went with the list at the cap; the lines that came after it start the new one.
         ReplaceAlarmLog({batch.texts.begin() + static_cast<std::ptrdiff_t>(nCapText) + 1, batch.texts.end()});
     }
-    m_alarmList.SetRedraw(TRUE);
-    m_alarmList.Invalidate();
-    if (pLogList) {
-        pLogList->SetRedraw(TRUE);
-        pLogList->Invalidate();
-    }
     ShowBalloon(m_alarmList.GetItemText(0, 1).c_str(), ALARM_BALLOON_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
     return 0;
+}
+
+void CMonitorDlg::SuspendListRedraw()
+{
+    if (m_bListRedrawPending)
+        return;
+    m_alarmList.SetRedraw(FALSE);
+    if (g_pLogPage)
+        g_pLogPage->m_logList.SetRedraw(FALSE);
+    m_bListRedrawPending = true;
+    ::SetTimer(m_hWnd, TIMER_LIST_REDRAW, LIST_REDRAW_DELAY, nullptr);
+}
+
+void CMonitorDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent != TIMER_LIST_REDRAW)
+        return;
+    ::KillTimer(m_hWnd, TIMER_LIST_REDRAW);
+    m_bListRedrawPending = false;
+    m_alarmList.SetRedraw(TRUE);
+    m_alarmList.Invalidate();
+    if (g_pLogPage) {
+        g_pLogPage->m_logList.SetRedraw(TRUE);
+        g_pLogPage->m_logList.Invalidate();
+    }
 }
 
 LRESULT CMonitorDlg::OnReceiverNotice(WPARAM wParam, LPARAM lParam)

@@ -68,16 +68,20 @@ protected:
     void OnBtnMin();
     void InvalidateControl(int nID);
     LRESULT OnAlarmBatch(WPARAM wParam, LPARAM lParam);
+    void OnTimer(UINT_PTR nIDEvent);
     LRESULT OnReceiverNotice(WPARAM wParam, LPARAM lParam);
     LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
 
 private:
     void ApplyAlarm(const CAlarmBatch::Alarm& alarm, std::size_t& nCapText);
     void StopReceiver();
+    // Alarms go into the lists at once; the lists repaint shortly after, once for all of them.
+    void SuspendListRedraw();
     // The fields that name and show the icon, as adding and removing it both set them.
     void FillTrayIconFields();
 
     std::unique_ptr<CLogPageDlg> m_pLogPage;
+    bool m_bListRedrawPending = false;
     // ShowBalloon may run on any thread; the shell must never see a half-written record.
     std::mutex m_trayMutex;
 };

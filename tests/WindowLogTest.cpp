@@ -128,15 +128,18 @@ TEST_F(CLogTest, AnAlarmAtTheLogPageCapEmptiesItAndStartsANewFile)
     EXPECT_EQ(AlarmList().GetItemCount(), 2);
 }
 
-TEST_F(CLogTest, ALongLogBeyondTheCapIsCappedByTheNextAlarm)
+TEST_F(CLogTest, ALongLogShowsItsNewestRowsUpToTheCapAndIsKeptWhole)
 {
     std::string log;
     for (int i = 0; i < ALARM_LIST_CAP + 10; ++i)
         log += "r;" + std::to_string(i) + ";t;c;\r\n";
     WriteFileBytes(L"myfile.txt", log);
     Open();
-    ASSERT_EQ(LogList().GetItemCount(), ALARM_LIST_CAP + 10);
+    ASSERT_EQ(LogList().GetItemCount(), ALARM_LIST_CAP);
     EXPECT_EQ(LogList().GetItemText(0, 1), std::to_string(ALARM_LIST_CAP + 9));
+    EXPECT_EQ(LogList().GetItemText(ALARM_LIST_CAP - 1, 1), "10");
+    EXPECT_TRUE(ReadFileBytes(L"myfile.txt") == log);
+    // The list is full: the next alarm empties it and starts the file again.
     SendAndSettle({});
     EXPECT_EQ(LogList().GetItemCount(), 1);
     EXPECT_FALSE(FileExists(L"myfile.txt"));
