@@ -727,7 +727,7 @@ CLadder ClimbLadder()
 }
 
 struct CLoad {
-    double dSeconds = -1;       // from creating the main window until the log page list held every line
+    double dSeconds = -1;       // from creating the main window until the log page list held its rows
     double dReadSeconds = 0;    // reading and parsing the file alone
     double dLimitSeconds = 0;   // as many bare rows added below the last one of the same list
     int nRows = 0;
@@ -751,9 +751,11 @@ CLoad MeasureLoad()
     ReadAlarmLogRows();
     load.dReadSeconds = Seconds(QpcNow() - llRead);
 
+    // The page lists the newest lines up to its cap; the file keeps them all.
+    const int nListed = std::min(LOAD_LINES, ALARM_LIST_CAP);
     const LONGLONG llStart = QpcNow();
     CLiveWendle live;
-    const bool bLoaded = PumpUntil([&live] { return live.LogList().GetItemCount() >= LOAD_LINES; },
+    const bool bLoaded = PumpUntil([&live, nListed] { return live.LogList().GetItemCount() >= nListed; },
                                    LOAD_MAX_MILLISECONDS);
     if (bLoaded)
         load.dSeconds = Seconds(QpcNow() - llStart);
@@ -761,7 +763,7 @@ CLoad MeasureLoad()
     // Measured right after, on the same list at its full size, so that the ratio holds on a
     // machine whose speed changes from one minute to the next.
     std::vector<std::vector<std::wstring>> rows = BareRows(LIST_LIMIT_ROWS);
-    load.dLimitSeconds = InsertBareRows(live.LogList().GetSafeHwnd(), rows, true) * LOAD_LINES / LIST_LIMIT_ROWS;
+    load.dLimitSeconds = InsertBareRows(live.LogList().GetSafeHwnd(), rows, true) * nListed / LIST_LIMIT_ROWS;
     return load;
 }
 
@@ -946,7 +948,7 @@ int wmain()
     if (latency.nMissing)
         table.Row("send to listed at 100/s, never listed", Grouped(latency.nMissing), "of " + Grouped(LATENCY_ALARMS),
                   "", "0", Verdict(false));
-    table.Row("load of a 100,000-line log", load.dSeconds < 0 ? "> " + Fixed(LOAD_MAX_MILLISECONDS / 1000.0, 0) + " s"
+    table.Row("load of a 100,000-line log (3,000 listed)", load.dSeconds < 0 ? "> " + Fixed(LOAD_MAX_MILLISECONDS / 1000.0, 0) + " s"
                                                                : Fixed(load.dSeconds, 2) + " s",
               Fixed(load.dLimitSeconds, 2) + " s appends", Ratio(load.dSeconds, load.dLimitSeconds), "< 2 s",
               Verdict(load.dSeconds >= 0 && load.dSeconds < 2));
