@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -174,26 +176,6 @@ private:
     std::thread m_thread;
 };
 
-// The quoting CommandLineToArgvW and the C runtime undo.
-std::wstring QuoteArg(const std::wstring& strArg)
-{
-    if (!strArg.empty() && strArg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
-        return strArg;
-    std::wstring strQuoted = L"\"";
-    size_t nBackslashes = 0;
-    for (wchar_t ch : strArg) {
-        if (ch == L'\\') {
-            ++nBackslashes;
-            continue;
-        }
-        strQuoted.append(ch == L'"' ? nBackslashes * 2 + 1 : nBackslashes, L'\\');
-        strQuoted.push_back(ch);
-        nBackslashes = 0;
-    }
-    strQuoted.append(nBackslashes * 2, L'\\');
-    return strQuoted + L"\"";
-}
-
 std::wstring AlarmSendPath()
 {
     wchar_t szPath[MAX_PATH];
@@ -230,9 +212,9 @@ CRun RunAlarmSend(const Args& vecArgs, const std::string& strStdin = {})
     for (HANDLE hOurs : {hInWrite, hOutRead, hErrRead})
         SetHandleInformation(hOurs, HANDLE_FLAG_INHERIT, 0);
 
-    std::wstring strCommand = QuoteArg(AlarmSendPath());
+    std::wstring strCommand = QuoteArgument(AlarmSendPath());
     for (const std::wstring& strArg : vecArgs)
-        strCommand += L" " + QuoteArg(strArg);
+        strCommand += L" " + QuoteArgument(strArg);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;

@@ -54,26 +54,6 @@ void CopyFolder(const std::wstring& from, const std::wstring& to)
     ::FindClose(hFind);
 }
 
-// One argument as the C runtime of the started program splits it back out of the command line.
-std::wstring QuoteArgument(const std::wstring& arg)
-{
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos)
-        return arg;
-    std::wstring quoted = L"\"";
-    size_t nBackslashes = 0;
-    for (wchar_t ch : arg) {
-        if (ch == L'\\') {
-            ++nBackslashes;
-            continue;
-        }
-        quoted.append(ch == L'"' ? nBackslashes * 2 + 1 : nBackslashes, L'\\');
-        nBackslashes = 0;
-        quoted += ch;
-    }
-    quoted.append(nBackslashes * 2, L'\\');
-    return quoted + L"\"";
-}
-
 // Starts the program with these arguments in that folder (the test's own when empty); returns
 // its process handle, or null.
 HANDLE StartProgram(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& folder,

@@ -103,6 +103,25 @@ void CUdpSender::Send(const std::string& bytes)
     ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
 }
 
+std::wstring QuoteArgument(const std::wstring& arg)
+{
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+        return arg;
+    std::wstring quoted = L"\"";
+    size_t nBackslashes = 0;
+    for (wchar_t ch : arg) {
+        if (ch == L'\\') {
+            ++nBackslashes;
+            continue;
+        }
+        quoted.append(ch == L'"' ? nBackslashes * 2 + 1 : nBackslashes, L'\\');
+        nBackslashes = 0;
+        quoted += ch;
+    }
+    quoted.append(nBackslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
 std::string ReadFileBytes(const std::wstring& path)
 {
     FILE* file = _wfopen(path.c_str(), L"rb");

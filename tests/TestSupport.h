@@ -44,6 +44,9 @@ private:
     unsigned short m_nPort;
 };
 
+// One argument quoted so that the started program's C runtime splits it back out unchanged.
+std::wstring QuoteArgument(const std::wstring& arg);
+
 // The whole content of a file, or "<absent>" when it cannot be opened.
 std::string ReadFileBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);

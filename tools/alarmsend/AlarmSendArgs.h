@@ -16,7 +16,7 @@
 namespace alarmsend {
 
 // The receiver decodes datagrams as GBK no matter what the sending machine's
-// ANSI code page is, so the code page is fixed here rather than taken from CP_ACP.
+// ANSI code page is, so the code page is fixed here rather than taken from the system.
 constexpr UINT kAlarmCodePage = 936;
 constexpr unsigned long kMaxCount = 1000000000UL;
 
