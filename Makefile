@@ -10,8 +10,9 @@ all: build
 deps:
 	@tools/install-deps.sh
 
+# Configured once; the build reconfigures by itself when a CMakeLists.txt changes.
 build: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j2
 
 # Starts Wendle under Wine in build/run, where "myfile.txt" is written next to the "image" folder.
