@@ -2,7 +2,6 @@
 
 #include "TestSupport.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -61,18 +60,20 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD dwTimeoutMillisecon
 {
     const ULONGLONG deadline = ::GetTickCount64() + dwTimeoutMilliseconds;
     for (;;) {
+        // The condition is looked at after every message: under a storm the queue never runs
+        // dry, and waiting for that would hide what has already happened.
         MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        const bool bDispatched = ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+        if (bDispatched) {
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
         if (condition())
             return true;
-        const ULONGLONG now = ::GetTickCount64();
-        if (now >= deadline)
+        if (::GetTickCount64() >= deadline)
             return false;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)),
-                                    QS_ALLINPUT);
+        if (!bDispatched)
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
     }
 }
 

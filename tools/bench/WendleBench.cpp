@@ -9,6 +9,7 @@
 #include "AlarmReceiver.h"
 #include "LogPageDlg.h"
 #include "MonitorDlg.h"
+#include "TestSupport.h"
 #include "Text.h"
 #include "resource.h"
 
@@ -99,44 +100,6 @@ int SeqOf(const std::string& strAp, char chPhase)
     return nSeq;
 }
 
-// A temporary directory made current for its lifetime, removed with its files afterwards.
-class CWorkDir {
-public:
-    CWorkDir()
-    {
-        wchar_t szBase[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, szBase);
-        static int s_nCounter = 0;
-        m_strPath = std::wstring(szBase) + L"wendle-bench-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                    std::to_wstring(++s_nCounter);
-        ::CreateDirectoryW(m_strPath.c_str(), nullptr);
-        wchar_t szPrevious[MAX_PATH];
-        ::GetCurrentDirectoryW(MAX_PATH, szPrevious);
-        m_strPrevious = szPrevious;
-        ::SetCurrentDirectoryW(m_strPath.c_str());
-    }
-    CWorkDir(const CWorkDir&) = delete;
-    CWorkDir& operator=(const CWorkDir&) = delete;
-    ~CWorkDir()
-    {
-        ::SetCurrentDirectoryW(m_strPrevious.c_str());
-        WIN32_FIND_DATAW data;
-        HANDLE hFind = ::FindFirstFileW((m_strPath + L"\\*").c_str(), &data);
-        if (hFind != INVALID_HANDLE_VALUE) {
-            do {
-                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                    ::DeleteFileW((m_strPath + L"\\" + data.cFileName).c_str());
-            } while (::FindNextFileW(hFind, &data));
-            ::FindClose(hFind);
-        }
-        ::RemoveDirectoryW(m_strPath.c_str());
-    }
-
-private:
-    std::wstring m_strPath;
-    std::wstring m_strPrevious;
-};
-
 // Dispatches at most one posted message; messages sent from other threads are handled inside
 // PeekMessage itself. Callers look at the window after every call: under load the queue never
 // runs dry, and waiting for that would hide what has already happened.
@@ -159,20 +122,6 @@ void PumpPending()
 void WaitForMessages(DWORD dwMilliseconds)
 {
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, dwMilliseconds, QS_ALLINPUT);
-}
-
-bool PumpUntil(const std::function<bool()>& done, DWORD dwTimeoutMilliseconds)
-{
-    const ULONGLONG ullDeadline = ::GetTickCount64() + dwTimeoutMilliseconds;
-    for (;;) {
-        const bool bDispatched = PumpOne();
-        if (done())
-            return true;
-        if (::GetTickCount64() >= ullDeadline)
-            return false;
-        if (!bDispatched)
-            WaitForMessages(1);
-    }
 }
 
 sockaddr_in LoopbackAddress(unsigned short nPort)
@@ -318,7 +267,7 @@ CBareUdp MeasureBareUdp()
 // One open, seek to the end, write, flush to the disk and close for every line.
 double MeasureBareAppend()
 {
-    CWorkDir dir;
+    CTempDir dir;
     const std::string strLine = AlarmText(PHASE_BARE, 0, 0) + "\r\n";
     const LONGLONG llStart = QpcNow();
     const LONGLONG llEnd = llStart + static_cast<LONGLONG>(BARE_SECONDS * g_llFrequency);
@@ -678,7 +627,7 @@ struct CLadder {
 // when the port never came free.
 bool RunRung(double dRate, double& dSentRate, CRecordCount& file)
 {
-    CWorkDir dir;
+    CTempDir dir;
     const int nCount = static_cast<int>(dRate * LADDER_SECONDS);
     std::unique_ptr<CLiveWendle> pLive = StartLiveWendle();
     if (!pLive)
@@ -735,7 +684,7 @@ struct CLoad {
 
 CLoad MeasureLoad()
 {
-    CWorkDir dir;
+    CTempDir dir;
     {
         std::string strBytes;
         for (int nLine = 0; nLine < LOAD_LINES; ++nLine)
@@ -906,7 +855,7 @@ int wmain()
     int nFullMain = 0;
     int nFullLog = 0;
     {
-        CWorkDir dir;
+        CTempDir dir;
         std::fprintf(stderr, "bench: starting Wendle on UDP 6000\n");
         std::unique_ptr<CLiveWendle> pLive = StartLiveWendle();
         if (!pLive) {
