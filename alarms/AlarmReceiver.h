@@ -30,8 +30,9 @@ constexpr UINT WM_RECEIVER_NOTICE = WM_APP + 2;
 
 // How long a port held by another program waits before the next try.
 constexpr DWORD BIND_RETRY_MILLISECONDS = 3000;
-// Datagrams applied to the window in one hand-off; more wait for the next one.
-constexpr std::size_t ALARM_BATCH_MAX = 1024;
+// Datagrams applied to the window in one hand-off; more wait for the next one. Small enough
+// that the window answers the operator between hand-offs even in a storm.
+constexpr std::size_t ALARM_BATCH_MAX = 256;
 
 class CAlarmReceiver {
 public:

@@ -9,28 +9,26 @@ namespace {
 
 constexpr int LOG_COLUMN_WIDTH = 150;
 
-void SetRowTexts(CListCtrl& list, int nRow, const std::vector<std::string>& columns)
+// Inserts a row with its columns' texts at the given index. The row goes in with its first
+// column, one list message fewer per row in a storm.
+void InsertRow(CListCtrl& list, int nRow, const std::vector<std::string>& columns)
 {
-    for (std::size_t column = 0; column < columns.size(); ++column)
-        list.SetItemText(nRow, static_cast<int>(column), columns[column]);
-}
-
-LVITEMW EmptyRow(int nRow)
-{
+    std::wstring strFirst = columns.empty() ? std::wstring() : Widen(columns[0]);
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_IMAGE;
     item.iItem = nRow;
-    item.pszText = const_cast<wchar_t*>(L"");
+    item.pszText = strFirst.data();
     item.iImage = I_IMAGECALLBACK;
-    return item;
+    nRow = list.InsertItem(item);
+    for (std::size_t column = 1; column < columns.size(); ++column)
+        list.SetItemText(nRow, static_cast<int>(column), columns[column]);
 }
 
 } // namespace
 
 void InsertAlarmRow(CListCtrl& list, const AlarmRecord& record)
 {
-    list.InsertItem(EmptyRow(0));
-    SetRowTexts(list, 0, {record.szApName, record.szLogTime, record.szAlarmType, record.szAlarmContent});
+    InsertRow(list, 0, {record.szApName, record.szLogTime, record.szAlarmType, record.szAlarmContent});
 }
 
 CLogPageDlg::CLogPageDlg() : CDialog(IDD_LOG_PAGE) {}
@@ -105,10 +103,8 @@ LRESULT CLogPageDlg::OnLogRows(WPARAM, LPARAM lParam)
 {
     const auto* block = reinterpret_cast<const CLogRows*>(lParam);
     m_logList.SetRedraw(FALSE);
-    for (std::size_t i = 0; i < block->nCount; ++i) {
-        const int nRow = m_logList.InsertItem(EmptyRow(m_logList.GetItemCount()));
-        SetRowTexts(m_logList, nRow, block->pRows[i]);
-    }
+    for (std::size_t i = 0; i < block->nCount; ++i)
+        InsertRow(m_logList, m_logList.GetItemCount(), block->pRows[i]);
     m_logList.SetRedraw(TRUE);
     m_logList.Invalidate();
     return 0;
