@@ -664,3 +664,23 @@ TEST_F(CEndToEndTest, SecondStartHandsOverToTheRunningMonitorHiddenInTheTray)
 }
 
 } // namespace
+
+TEST_F(CEndToEndTest, ALogHeldByAnotherProgramGetsEveryLineOnceReleased)
+{
+    m_run.Start(m_dir.Path());
+    ASSERT_FALSE(HasFatalFailure());
+    // This test program is the other program: it holds the file without sharing, as an editor
+    // or a virus scanner may, for longer than Wendle waits for it.
+    HANDLE hHeld = ::CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    SendAlarm(L"AP-01", L"1", L"t", L"c");
+    SendRaw(L"not an alarm");
+    SendAlarm(L"AP-02", L"2", L"t", L"c");
+    // The lists go on while the file cannot be written.
+    EXPECT_TRUE(AlarmCountsAre(2, 2));
+    ::CloseHandle(hHeld);
+    SendAlarm(L"AP-03", L"3", L"t", L"c");
+    EXPECT_TRUE(LogFileIs("AP-01;1;t;c;\r\nnot an alarm\r\nAP-02;2;t;c;\r\nAP-03;3;t;c;\r\n"))
+        << "myfile.txt holds: " << ReadFileBytes(LogFile());
+}
