@@ -122,11 +122,6 @@ LogHealth AppendAlarmLog(const std::vector<std::string>& texts)
     return AppendLocked(texts);
 }
 
-void AppendAlarmLog(const std::string& text)
-{
-    AppendAlarmLog(std::vector<std::string>{text});
-}
-
 void DeleteAlarmLog()
 {
     std::lock_guard<std::mutex> lock(g_logMutex);

@@ -17,7 +17,6 @@ enum class LogHealth { Unchanged, Failing, Recovered };
 // Appends the lines of these datagram texts with one open, write, flush and close. Lines that
 // cannot be written are kept, in order, and written first at the next successful append.
 LogHealth AppendAlarmLog(const std::vector<std::string>& texts);
-void AppendAlarmLog(const std::string& text);
 // Deletes the file, and with it any lines still waiting to be written.
 void DeleteAlarmLog();
 // Deletes the file and starts a new one with these lines.

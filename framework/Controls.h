@@ -22,7 +22,6 @@ public:
         return m_hImageList != nullptr;
     }
     int Add(HBITMAP hBitmap, COLORREF clrMask) { return ImageList_AddMasked(m_hImageList, hBitmap, clrMask); }
-    int GetImageCount() const { return ImageList_GetImageCount(m_hImageList); }
     void DeleteImageList()
     {
         if (m_hImageList)
