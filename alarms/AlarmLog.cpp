@@ -1,34 +1,27 @@
 #include "AlarmLog.h"
 
 #include "AlarmRules.h"
-#include "LogPageDlg.h"
-
-#include <windows.h>
+#include "LogTail.h"
+#include "Text.h"
 
 #include <algorithm>
-#include <deque>
-#include <mutex>
+#include <cstdio>
 #include <utility>
 
 namespace {
 
-// A program that holds the file open for a moment (an editor, a virus scanner) gets this long
-// to let go before a line is kept back.
+// A program that holds the file open without sharing it (rare: viewers, backup and indexing
+// share it) gets this long to let go before the lines wait in memory.
 constexpr DWORD OPEN_RETRY_MILLISECONDS = 500;
 constexpr DWORD OPEN_RETRY_STEP = 25;
-// Rows go to the log page in blocks, one cross-thread message each, small enough that the
-// window never stops answering for long.
-constexpr std::size_t LOAD_BLOCK_ROWS = 500;
-
-std::mutex g_logMutex;
-std::deque<std::string> g_dqPendingLines;
-bool g_bFailing = false;
+// Editors, viewers, backup, indexing and virus scanners keep the file open; sharing read,
+// write and delete as the C runtime's fopen does lets every append and archive go on meanwhile.
+constexpr DWORD LOG_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE OpenForAppend()
 {
-    // No sharing: nobody else opens or deletes the file while a line is half written.
-    return ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+    return ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ | GENERIC_WRITE, LOG_SHARING, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 HANDLE OpenWithRetry(bool bRetry)
@@ -59,112 +52,128 @@ bool WriteDurably(HANDLE hFile, const std::string& bytes)
     return ok;
 }
 
-void KeepPending(std::deque<std::string>&& lines)
+std::string FormatTime(const SYSTEMTIME& time, const char* pszFormat)
 {
-    for (std::string& line : lines)
-        g_dqPendingLines.push_back(std::move(line));
-    while (g_dqPendingLines.size() > ALARM_LOG_PENDING_MAX)
-        g_dqPendingLines.pop_front();
+    char text[32];
+    std::snprintf(text, sizeof(text), pszFormat, time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+                  time.wSecond);
+    return text;
 }
 
-// Called with the lock held.
-LogHealth AppendLocked(const std::vector<std::string>& texts)
+// The line that stands in the log for datagrams that never reached it.
+std::string LossLine(std::size_t nLost, const SYSTEMTIME& first, const SYSTEMTIME& last)
 {
-    std::deque<std::string> lines;
-    lines.swap(g_dqPendingLines);
-    for (const std::string& text : texts)
-        lines.push_back(LogLine(text));
-    if (lines.empty())
-        return LogHealth::Unchanged;
-
-    std::string bytes;
-    for (const std::string& line : lines)
-        bytes += line;
-    // Once the file is known to fail, each batch tries once: a storm must not wait on it.
-    HANDLE hFile = OpenWithRetry(!g_bFailing);
-    const bool ok = hFile != INVALID_HANDLE_VALUE && WriteDurably(hFile, bytes);
-    if (hFile != INVALID_HANDLE_VALUE)
-        ::CloseHandle(hFile);
-
-    if (!ok) {
-        KeepPending(std::move(lines));
-        return std::exchange(g_bFailing, true) ? LogHealth::Unchanged : LogHealth::Failing;
-    }
-    return std::exchange(g_bFailing, false) ? LogHealth::Recovered : LogHealth::Unchanged;
+    const char* pszFormat = "%04u-%02u-%02u %02u:%02u:%02u";
+    return LogLine("告警日志曾无法写入，丢失 " + std::to_string(nLost) + " 条数据报（" + FormatTime(first, pszFormat) +
+                   " 至 " + FormatTime(last, pszFormat) + "）");
 }
 
-void DeleteLocked()
+// Removes the oldest archives beyond the number kept.
+void PruneArchives()
 {
-    g_dqPendingLines.clear();
-    ::DeleteFileW(ALARM_LOG_FILE);
-}
-
-std::string ReadWholeFile()
-{
-    std::string bytes;
-    HANDLE hFile = ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[64 * 1024];
-    DWORD read = 0;
-    while (::ReadFile(hFile, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    ::CloseHandle(hFile);
-    return bytes;
+    std::vector<std::pair<std::string, std::wstring>> archives;
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = ::FindFirstFileW(L"myfile-*.txt", &found);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string key;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ArchiveOrderKey(Narrow(found.cFileName), key))
+            archives.emplace_back(key, found.cFileName);
+    } while (::FindNextFileW(hFind, &found));
+    ::FindClose(hFind);
+    if (archives.size() <= ALARM_LOG_ARCHIVES_KEPT)
+        return;
+    std::sort(archives.begin(), archives.end());
+    for (std::size_t i = 0; i + ALARM_LOG_ARCHIVES_KEPT < archives.size(); ++i)
+        ::DeleteFileW(archives[i].second.c_str());
 }
 
 } // namespace
 
-LogHealth AppendAlarmLog(const std::vector<std::string>& texts)
+std::vector<CAlarmRow> CAlarmLog::ReadTail(std::size_t nMaxRows) const
 {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    return AppendLocked(texts);
-}
-
-void DeleteAlarmLog()
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    DeleteLocked();
-}
-
-void ReplaceAlarmLog(const std::vector<std::string>& texts)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    DeleteLocked();
-    AppendLocked(texts);
-}
-
-std::vector<std::vector<std::string>> ReadAlarmLogRows()
-{
-    std::string bytes;
-    {
-        std::lock_guard<std::mutex> lock(g_logMutex);
-        bytes = ReadWholeFile();
+    HANDLE hFile = ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ, LOG_SHARING, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return {};
+    LARGE_INTEGER size{};
+    std::vector<CAlarmRow> rows;
+    if (::GetFileSizeEx(hFile, &size)) {
+        const LogByteReader readAt = [hFile](std::uint64_t offset, std::size_t count, char* out) {
+            LARGE_INTEGER position;
+            position.QuadPart = static_cast<LONGLONG>(offset);
+            DWORD read = 0;
+            return ::SetFilePointerEx(hFile, position, nullptr, FILE_BEGIN) &&
+                   ::ReadFile(hFile, out, static_cast<DWORD>(count), &read, nullptr) && read == count;
+        };
+        rows = ReadLogTail(static_cast<std::uint64_t>(size.QuadPart), readAt, nMaxRows);
     }
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> columns;
-    for (const std::string& piece : SplitLogPieces(bytes)) {
-        if (ParseLogPiece(piece, columns))
-            rows.push_back(std::move(columns));
-    }
+    ::CloseHandle(hFile);
     return rows;
 }
 
-void LoadAlarmLog(const std::function<bool()>& stopRequested)
+void CAlarmLog::CountLost(std::size_t nLost)
 {
-    if (!g_pLogPage)
+    if (nLost == 0)
         return;
-    std::vector<std::vector<std::string>> rows = ReadAlarmLogRows();
-    // The list shows no more than its cap: the next alarm would empty a fuller list anyway, and
-    // a long history would take minutes to list. The file itself keeps every line.
-    if (rows.size() > static_cast<std::size_t>(ALARM_LIST_CAP))
-        rows.erase(rows.begin(), rows.end() - ALARM_LIST_CAP);
-    // The page appends each block below the rows it has, so the blocks go newest first.
-    std::reverse(rows.begin(), rows.end());
-    for (std::size_t first = 0; first < rows.size() && !stopRequested(); first += LOAD_BLOCK_ROWS) {
-        const std::size_t last = std::min(rows.size(), first + LOAD_BLOCK_ROWS);
-        const CLogRows block{&rows[first], last - first};
-        ::SendMessageW(g_pLogPage->GetSafeHwnd(), WM_LOG_ROWS, 0, reinterpret_cast<LPARAM>(&block));
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    if (m_nLost == 0)
+        m_firstLoss = now;
+    m_lastLoss = now;
+    m_nLost += nLost;
+}
+
+LogHealth CAlarmLog::Append(const std::vector<std::string>& texts)
+{
+    for (const std::string& text : texts)
+        m_dqPending.push_back(LogLine(text));
+    if (m_dqPending.size() > ALARM_LOG_PENDING_MAX) {
+        const std::size_t nDropped = m_dqPending.size() - ALARM_LOG_PENDING_MAX;
+        m_dqPending.erase(m_dqPending.begin(), m_dqPending.begin() + static_cast<std::ptrdiff_t>(nDropped));
+        CountLost(nDropped);
     }
+    if (!HasPending())
+        return LogHealth::Unchanged;
+
+    // The oldest lines were the ones dropped, so the line that counts them goes first.
+    std::string bytes = m_nLost > 0 ? LossLine(m_nLost, m_firstLoss, m_lastLoss) : std::string();
+    for (const std::string& line : m_dqPending)
+        bytes += line;
+    // Once the file is known to fail, each try is a single one: the queue must not wait on it.
+    HANDLE hFile = OpenWithRetry(!m_bFailing);
+    const bool ok = hFile != INVALID_HANDLE_VALUE && WriteDurably(hFile, bytes);
+    if (hFile != INVALID_HANDLE_VALUE)
+        ::CloseHandle(hFile);
+    if (!ok)
+        return std::exchange(m_bFailing, true) ? LogHealth::Unchanged : LogHealth::Failing;
+    m_dqPending.clear();
+    m_nLost = 0;
+    return std::exchange(m_bFailing, false) ? LogHealth::Recovered : LogHealth::Unchanged;
+}
+
+bool CAlarmLog::Archive()
+{
+    if (HasPending())
+        return false;
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    const std::string stamp = FormatTime(now, "%04u%02u%02u-%02u%02u%02u");
+    for (unsigned n = 1;; ++n) {
+        if (::MoveFileW(ALARM_LOG_FILE, Widen(ArchiveName(stamp, n)).c_str()))
+            break;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS && ::GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    PruneArchives();
+    return true;
+}
+
+bool CAlarmLog::Delete()
+{
+    if (!::DeleteFileW(ALARM_LOG_FILE) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    m_dqPending.clear();
+    return true;
 }

@@ -1,9 +1,13 @@
-// The receiver: takes every datagram from UDP port 6000, records it in the log file and hands
-// the alarms to the main window. One thread drains the socket into a queue so that a burst is
-// never lost while the other writes the file and waits for the window.
+// The receiver: takes every datagram from UDP port 6000, records it in the log file and feeds
+// the alarms to the main window. One thread drains the socket from the moment it is bound;
+// the other loads the history, then writes the file at its own speed and never waits for the
+// window, which takes what is fed to it when it can.
 #pragma once
 
-#include "AlarmRules.h"
+#include "AlarmFeed.h"
+#include "AlarmLog.h"
+#include "DatagramQueue.h"
+#include "Handle.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -12,56 +16,55 @@
 #include <string>
 #include <vector>
 
-// The datagrams taken in one go, in arrival order, and the alarms among them.
-struct CAlarmBatch {
-    struct Alarm {
-        AlarmRecord record;
-        std::size_t nText; // index of the alarm's datagram in texts
-    };
-    std::vector<std::string> texts;
-    std::vector<Alarm> alarms;
-};
-
-// Sent to the main window with a CAlarmBatch in lParam; the window applies it in one pass.
-constexpr UINT WM_ALARM_BATCH = WM_APP + 1;
-// Sent to the main window with a code-page-936 text in lParam that the operator must read, and
-// the balloon icon (NIIF_INFO or NIIF_WARNING) in wParam.
-constexpr UINT WM_RECEIVER_NOTICE = WM_APP + 2;
+// Posted to the main window when the feed has something for it.
+constexpr UINT WM_ALARM_FEED = WM_APP + 1;
 
 // How long a port held by another program waits before the next try.
 constexpr DWORD BIND_RETRY_MILLISECONDS = 3000;
-// Datagrams applied to the window in one hand-off; more wait for the next one. Small enough
-// that the window answers the operator between hand-offs even in a storm.
-constexpr std::size_t ALARM_BATCH_MAX = 256;
 
 class CAlarmReceiver {
 public:
     CAlarmReceiver();
     CAlarmReceiver(const CAlarmReceiver&) = delete;
     CAlarmReceiver& operator=(const CAlarmReceiver&) = delete;
-    ~CAlarmReceiver();
 
     void SetNotifyWindow(HWND hWnd) { m_hWndNotify = hWnd; }
-    // Asks the receiver to end; from any thread. The thread still records what it has taken in.
+    CAlarmFeed& Feed() { return m_feed; }
+    // The operator's delete: the log goes after every datagram taken in so far.
+    void RequestLogDeletion() { m_queue.PushDeleteRequest(); }
+    // Asks the receiver to end; from any thread. What was taken in is still written, for a
+    // bounded time.
     void Stop();
     bool IsStopping() const { return m_bStopping; }
-    // True once the port is bound, the history loaded and datagrams are being taken in.
+    // True once the port is bound, the history read and datagrams are being taken in.
     bool IsListening() const { return m_bListening; }
 
 private:
     friend DWORD WINAPI AlarmReceiverThread(LPVOID pReceiver);
 
-    SOCKET BindSocket();
-    void Notify(const char* pszText, DWORD dwInfoFlags);
+    void Run();
+    SOCKET BindSocket(int& nError);
     void CaptureLoop();
-    void Process(CAlarmBatch& batch);
+    void Capture();
+    void WriteUntilStopped();
+    void Write(const CIntake& intake);
+    void ReportHealth(LogHealth health);
+    void Notify(const std::string& text, bool bWarning);
+    void Wake(bool bWake);
 
     HWND m_hWndNotify = nullptr;
-    HANDLE m_hStopEvent;
+    CHandle m_hStopEvent;
     std::atomic<bool> m_bStopping{false};
     std::atomic<bool> m_bListening{false};
+    std::atomic<ULONGLONG> m_nStopDeadline{0};
     SOCKET m_socket = INVALID_SOCKET;
     CDatagramQueue m_queue;
+    CAlarmFeed m_feed;
+    CAlarmLog m_log;
+    // The rows each list holds once the feed is applied, counted in the file's order.
+    int m_nLogRows = 0;
+    int m_nMainRows = 0;
+    bool m_bArchiveFailing = false;
 };
 
 // The receiver's thread procedure; its parameter is the CAlarmReceiver.

@@ -1,16 +1,14 @@
 #include "AlarmRules.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <iterator>
-#include <utility>
 
 namespace {
 
 constexpr std::size_t ALARM_FIELD_COUNT = 4;
 constexpr std::size_t ALARM_FIELD_MAX = ALARM_FIELD_SIZE - 1;
-// What a queued text costs beyond its bytes: the string object and the deque slot.
-constexpr std::size_t QUEUE_ITEM_OVERHEAD = 32;
 
 bool IsLeadByte(unsigned char byte)
 {
@@ -155,54 +153,31 @@ bool ParseLogPiece(const std::string& piece, std::vector<std::string>& columns)
     return true;
 }
 
-CDatagramQueue::CDatagramQueue(std::size_t nMaxBytes, std::size_t nMaxCount)
-    : m_nMaxBytes(nMaxBytes), m_nMaxCount(nMaxCount)
+std::string ArchiveName(const std::string& stamp, unsigned n)
 {
+    return "myfile-" + stamp + (n > 1 ? "-" + std::to_string(n) : std::string()) + ".txt";
 }
 
-bool CDatagramQueue::Push(std::string text)
+bool ArchiveOrderKey(const std::string& name, std::string& key)
 {
-    const std::size_t cost = text.size() + QUEUE_ITEM_OVERHEAD;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_dqTexts.size() >= m_nMaxCount || cost > m_nMaxBytes - m_nQueuedBytes) {
-            ++m_nDropped;
-            return false;
-        }
-        m_dqTexts.push_back(std::move(text));
-        m_nQueuedBytes += cost;
-    }
-    m_cvReady.notify_one();
-    return true;
-}
-
-bool CDatagramQueue::TakeBatch(std::vector<std::string>& batch, std::size_t nMax)
-{
-    batch.clear();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_cvReady.wait(lock, [this] { return m_bStopped || !m_dqTexts.empty(); });
-    if (m_dqTexts.empty())
+    constexpr std::size_t STAMP_SIZE = 15; // YYYYMMDD-hhmmss
+    const std::string prefix = "myfile-", suffix = ".txt";
+    if (name.size() < prefix.size() + STAMP_SIZE + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
         return false;
-    const std::size_t count = std::min(nMax, m_dqTexts.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        m_nQueuedBytes -= m_dqTexts.front().size() + QUEUE_ITEM_OVERHEAD;
-        batch.push_back(std::move(m_dqTexts.front()));
-        m_dqTexts.pop_front();
+    const std::string stamp = name.substr(prefix.size(), STAMP_SIZE);
+    for (std::size_t i = 0; i < STAMP_SIZE; ++i) {
+        if (i == 8 ? stamp[i] != '-' : !std::isdigit(static_cast<unsigned char>(stamp[i])))
+            return false;
     }
+    const std::string rest = name.substr(prefix.size() + STAMP_SIZE, name.size() - prefix.size() - STAMP_SIZE - suffix.size());
+    std::string sequence = "1";
+    if (!rest.empty()) {
+        sequence = rest.substr(1);
+        if (rest[0] != '-' || sequence.empty() || sequence.size() > 9 || sequence[0] == '0' ||
+            !std::all_of(sequence.begin(), sequence.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+            return false;
+    }
+    key = stamp + std::string(10 - sequence.size(), '0') + sequence;
     return true;
-}
-
-void CDatagramQueue::Stop()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bStopped = true;
-    }
-    m_cvReady.notify_all();
-}
-
-std::size_t CDatagramQueue::TakeDropped()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return std::exchange(m_nDropped, 0);
 }

@@ -3,10 +3,7 @@
 // so the same rules build natively for sanitizer runs and fuzzing.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -50,33 +47,9 @@ std::vector<std::string> SplitLogPieces(const std::string& fileBytes);
 // columns) for a piece shorter than 3 bytes, which is skipped.
 bool ParseLogPiece(const std::string& piece, std::vector<std::string>& columns);
 
-// Hands datagram texts from the thread that drains the socket to the thread
-// that processes them. Bounded so a flood costs counted drops, not memory.
-class CDatagramQueue {
-public:
-    explicit CDatagramQueue(std::size_t nMaxBytes = 256u << 20, std::size_t nMaxCount = 4u << 20);
+// The name of the log's archive made at the stamp "YYYYMMDD-hhmmss": "myfile-<stamp>.txt", and
+// "myfile-<stamp>-<n>.txt" for the n-th one within the same second (n from 2).
+std::string ArchiveName(const std::string& stamp, unsigned n);
 
-    // Never waits for the consumer: when full, the text is dropped and counted.
-    bool Push(std::string text);
-
-    // Waits until something is queued or Stop() was called, then replaces the
-    // batch with at most nMax texts in arrival order. Returns false once
-    // stopped and empty.
-    bool TakeBatch(std::vector<std::string>& batch, std::size_t nMax);
-
-    // Wakes every waiter; texts pushed later are still queued and drained.
-    void Stop();
-
-    // Drops counted since the last call.
-    std::size_t TakeDropped();
-
-private:
-    const std::size_t m_nMaxBytes;
-    const std::size_t m_nMaxCount;
-    std::mutex m_mutex;
-    std::condition_variable m_cvReady;
-    std::deque<std::string> m_dqTexts;
-    std::size_t m_nQueuedBytes = 0;
-    std::size_t m_nDropped = 0;
-    bool m_bStopped = false;
-};
+// A key that orders archive names oldest first; false for a name that is no archive's.
+bool ArchiveOrderKey(const std::string& name, std::string& key);

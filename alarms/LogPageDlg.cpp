@@ -1,6 +1,6 @@
 #include "LogPageDlg.h"
 
-#include "AlarmLog.h"
+#include "AlarmReceiver.h"
 #include "resource.h"
 
 CLogPageDlg* g_pLogPage = nullptr;
@@ -26,9 +26,16 @@ void InsertRow(CListCtrl& list, int nRow, const std::vector<std::string>& column
 
 } // namespace
 
-void InsertAlarmRow(CListCtrl& list, const AlarmRecord& record)
+void InsertRowsOnTop(CListCtrl& list, const std::vector<CAlarmRow>& rowsOldestFirst)
 {
-    InsertRow(list, 0, {record.szApName, record.szLogTime, record.szAlarmType, record.szAlarmContent});
+    for (const CAlarmRow& row : rowsOldestFirst)
+        InsertRow(list, 0, row);
+}
+
+void AppendRows(CListCtrl& list, const std::vector<CAlarmRow>& rows)
+{
+    for (const CAlarmRow& row : rows)
+        InsertRow(list, list.GetItemCount(), row);
 }
 
 CLogPageDlg::CLogPageDlg() : CDialog(IDD_LOG_PAGE) {}
@@ -38,8 +45,7 @@ const CMessageMap& CLogPageDlg::GetThisMessageMap()
     static const CMessageMap map = CMessageMap(&CDialog::GetThisMessageMap())
                                        .OnMessage(WM_PAINT, &CLogPageDlg::OnPaint)
                                        .OnMessage(WM_SHOWWINDOW, &CLogPageDlg::OnShowWindow)
-                                       .OnCommand(IDC_LOG_DELETE, &CLogPageDlg::OnDeleteLog)
-                                       .OnMessage(WM_LOG_ROWS, &CLogPageDlg::OnLogRows);
+                                       .OnCommand(IDC_LOG_DELETE, &CLogPageDlg::OnDeleteLog);
     return map;
 }
 
@@ -96,16 +102,6 @@ void CLogPageDlg::OnShowWindow(BOOL, UINT)
 void CLogPageDlg::OnDeleteLog()
 {
     m_logList.DeleteAllItems();
-    DeleteAlarmLog();
-}
-
-LRESULT CLogPageDlg::OnLogRows(WPARAM, LPARAM lParam)
-{
-    const auto* block = reinterpret_cast<const CLogRows*>(lParam);
-    m_logList.SetRedraw(FALSE);
-    for (std::size_t i = 0; i < block->nCount; ++i)
-        InsertRow(m_logList, m_logList.GetItemCount(), block->pRows[i]);
-    m_logList.SetRedraw(TRUE);
-    m_logList.Invalidate();
-    return 0;
+    if (m_pReceiver)
+        m_pReceiver->RequestLogDeletion();
 }

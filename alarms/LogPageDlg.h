@@ -1,7 +1,7 @@
 // The log management page: the accumulated alarm log in a list, and the button that deletes it.
 #pragma once
 
-#include "AlarmRules.h"
+#include "AlarmFeed.h"
 #include "Controls.h"
 #include "Dialog.h"
 #include "Gdi.h"
@@ -9,20 +9,18 @@
 #include <string>
 #include <vector>
 
-// A block of rows read back from the log file, newest first, for the page to append below its rows.
-struct CLogRows {
-    const std::vector<std::string>* pRows;
-    std::size_t nCount;
-};
-// Sent to the page with a CLogRows in lParam.
-constexpr UINT WM_LOG_ROWS = WM_APP + 10;
+class CAlarmReceiver;
 
-// Inserts an alarm as row 0 of an alarm list.
-void InsertAlarmRow(CListCtrl& list, const AlarmRecord& record);
+// Inserts each row at row 0 of an alarm list, so the last one ends on top.
+void InsertRowsOnTop(CListCtrl& list, const std::vector<CAlarmRow>& rowsOldestFirst);
+// Appends the rows below the list's rows, in their order.
+void AppendRows(CListCtrl& list, const std::vector<CAlarmRow>& rows);
 
 class CLogPageDlg : public CDialog {
 public:
     CLogPageDlg();
+    // Where the delete button sends the log's deletion, so that it falls in the file's order.
+    void SetReceiver(CAlarmReceiver* pReceiver) { m_pReceiver = pReceiver; }
 
     CListCtrl m_logList;
     std::string m_strLogEdit;
@@ -39,7 +37,9 @@ protected:
     void OnPaint();
     void OnShowWindow(BOOL bShow, UINT nStatus);
     void OnDeleteLog();
-    LRESULT OnLogRows(WPARAM wParam, LPARAM lParam);
+
+private:
+    CAlarmReceiver* m_pReceiver = nullptr;
 };
 
 // The one log page; set by the main window before the receiver starts.

@@ -1,7 +1,6 @@
 #include "MonitorDlg.h"
 
 #include "AboutDlg.h"
-#include "AlarmLog.h"
 #include "TrayIcon.h"
 #include "WinApp.h"
 #include "resource.h"
@@ -14,10 +13,17 @@ constexpr int ALARM_COLUMN_WIDTH = 130;
 // The log page's place on the main window's client area, in pixels.
 constexpr int LOG_PAGE_X = 10;
 constexpr int LOG_PAGE_Y = 100;
-// Lists that take alarms repaint at most this often: a visible list that repaints for every
-// alarm holds up the next one.
-constexpr UINT_PTR TIMER_LIST_REDRAW = 1;
-constexpr UINT LIST_REDRAW_DELAY = 30;
+// A backlog of fed rows is applied in passes of about this long, so the window keeps answering
+// the operator in a storm; the next pass comes on a timer, which waits behind input and paint.
+constexpr UINT_PTR TIMER_FEED = 1;
+constexpr UINT FEED_PAUSE = 10;
+constexpr ULONGLONG FEED_PASS_MILLISECONDS = 50;
+constexpr std::size_t FEED_SLICE_ROWS = 100;
+// While the shell is still starting (a monitor started at logon) the icon cannot be added yet.
+constexpr UINT_PTR TIMER_TRAY_ADD = 2;
+constexpr UINT TRAY_ADD_RETRY = 2000;
+// Close and logoff wait this long at most for the receiver to write what it took in.
+constexpr DWORD RECEIVER_STOP_MILLISECONDS = 1700;
 const char ALARM_BALLOON_TITLE[] = "警告警告";
 const char PROGRAM_TITLE[] = "进程监控程序";
 
@@ -45,7 +51,8 @@ POINT MinimizedIconPosition(SIZE client, SIZE icon)
 CMonitorDlg::CMonitorDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent),
       m_hIcon(::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
-      m_trayIconData{}
+      m_trayIconData{},
+      m_pReceiver(std::make_unique<CAlarmReceiver>())
 {
 }
 
@@ -75,9 +82,10 @@ const CMessageMap& CMonitorDlg::GetThisMessageMap()
                                        .OnCommand(ID_TRAY_EXIT, &CMonitorDlg::OnCloseApp)
                                        .OnMessage(WM_TRAY_NOTIFY, &CMonitorDlg::OnTrayNotify)
                                        .OnMessage(TaskbarCreatedMessage(), &CMonitorDlg::OnTaskbarCreated)
-                                       .OnMessage(WM_ALARM_BATCH, &CMonitorDlg::OnAlarmBatch)
+                                       .OnMessage(WM_ALARM_FEED, &CMonitorDlg::OnAlarmFeed)
                                        .OnMessage(WM_TIMER, &CMonitorDlg::OnTimer)
-                                       .OnMessage(WM_RECEIVER_NOTICE, &CMonitorDlg::OnReceiverNotice);
+                                       .OnMessage(WM_QUERYENDSESSION, &CMonitorDlg::OnQueryEndSession)
+                                       .OnMessage(WM_ENDSESSION, &CMonitorDlg::OnEndSession);
     return map;
 }
 
@@ -115,8 +123,13 @@ BOOL CMonitorDlg::OnInitDialog()
     m_pLogPage = std::make_unique<CLogPageDlg>();
     g_pLogPage = m_pLogPage.get();
     g_pLogPage->Create(IDD_LOG_PAGE, this);
+    g_pLogPage->SetReceiver(m_pReceiver.get());
 
-    AddTrayIcon();
+    if (!AddTrayIcon())
+        ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
+    // An elevated monitor would not hear that the shell restarted without this: the message
+    // comes from a process of lower integrity.
+    ::ChangeWindowMessageFilterEx(m_hWnd, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
 
     m_bgBitmap.LoadBitmap(IDB_MAIN_BG);
 
@@ -140,13 +153,14 @@ BOOL CMonitorDlg::OnInitDialog()
     m_alarmList.SetExtendedStyle(m_alarmList.GetExtendedStyle() | LVS_EX_SUBITEMIMAGES);
     for (int nColumn = 0; nColumn < static_cast<int>(std::size(ALARM_COLUMNS)); ++nColumn)
         m_alarmList.InsertColumn(nColumn, ALARM_COLUMNS[nColumn].pszHeading, LVCFMT_LEFT, ALARM_COLUMN_WIDTH);
-    m_alarmList.SetImageList(m_imageList, LVSIL_SMALL);
+    // Without LVS_SHAREIMAGELISTS the list destroys its image list with itself: it owns it now.
+    m_alarmList.SetImageList(m_imageList.Detach(), LVSIL_SMALL);
 
     ShowBalloon("正在监控中...", PROGRAM_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
 
     ::SetPropW(m_hWnd, MONITOR_WINDOW_PROPERTY, m_hWnd);
-    m_receiver.SetNotifyWindow(m_hWnd);
-    m_hReceiverThread = ::CreateThread(nullptr, 0, AlarmReceiverThread, &m_receiver, 0, nullptr);
+    m_pReceiver->SetNotifyWindow(m_hWnd);
+    m_hReceiverThread = ::CreateThread(nullptr, 0, AlarmReceiverThread, m_pReceiver.get(), 0, nullptr);
     return TRUE;
 }
 
@@ -159,88 +173,102 @@ void CMonitorDlg::OnDestroy()
 
 void CMonitorDlg::StopReceiver()
 {
-    m_receiver.Stop();
+    if (!m_pReceiver)
+        return;
+    m_pReceiver->Feed().Close();
+    m_pReceiver->Stop();
     if (!m_hReceiverThread)
         return;
-    // The receiver may be waiting for this thread to take a batch: keep serving messages sent
-    // to it while waiting, or both threads would wait for ever.
-    while (::MsgWaitForMultipleObjects(1, &m_hReceiverThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-        MSG msg;
-        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+    // Nothing of ours sends to this thread, so waiting without serving messages cannot
+    // deadlock, and no handler can run into the half-done close.
+    if (::WaitForSingleObject(m_hReceiverThread, RECEIVER_STOP_MILLISECONDS) == WAIT_TIMEOUT)
+        static_cast<void>(m_pReceiver.release());
     ::CloseHandle(m_hReceiverThread);
     m_hReceiverThread = nullptr;
 }
 
+void CMonitorDlg::Shutdown()
+{
+    m_bClosing = true;
+    // A second start from now on waits for this one to end instead of showing it.
+    ::RemovePropW(m_hWnd, MONITOR_WINDOW_PROPERTY);
+    ::KillTimer(m_hWnd, TIMER_FEED);
+    ::KillTimer(m_hWnd, TIMER_TRAY_ADD);
+    StopReceiver();
+    DeleteTrayIcon();
+}
+
 void CMonitorDlg::OnCloseApp()
 {
-    DeleteTrayIcon();
+    if (m_bClosing)
+        return;
+    Shutdown();
     CDialog::OnOK();
 }
 
-void CMonitorDlg::ApplyAlarm(const CAlarmBatch::Alarm& alarm, std::size_t& nCapText)
+LRESULT CMonitorDlg::OnQueryEndSession(WPARAM, LPARAM)
 {
-    if (g_pLogPage) {
-        CListCtrl& logList = g_pLogPage->m_logList;
-        if (logList.GetItemCount() >= ALARM_LIST_CAP) {
-            logList.DeleteAllItems();
-            nCapText = alarm.nText;
-        }
-        InsertAlarmRow(logList, alarm.record);
-    }
-    if (m_alarmList.GetItemCount() >= ALARM_LIST_CAP)
-        m_alarmList.DeleteAllItems();
-    InsertAlarmRow(m_alarmList, alarm.record);
-    m_nAlarmToShow = 0;
+    return TRUE;
 }
 
-LRESULT CMonitorDlg::OnAlarmBatch(WPARAM, LPARAM lParam)
+void CMonitorDlg::OnEndSession(BOOL bEnding)
 {
-    if (m_receiver.IsStopping())
-        return 0;
-    const auto& batch = *reinterpret_cast<const CAlarmBatch*>(lParam);
-    SuspendListRedraw();
-    std::size_t nCapText = batch.texts.size();
-    for (const CAlarmBatch::Alarm& alarm : batch.alarms)
-        ApplyAlarm(alarm, nCapText);
-    if (nCapText < batch.texts.size()) {
-        // The file went with the list at the cap; the lines that came after it start the new one.
-        ReplaceAlarmLog({batch.texts.begin() + static_cast<std::ptrdiff_t>(nCapText) + 1, batch.texts.end()});
-    }
-    ShowBalloon(m_alarmList.GetItemText(0, 1).c_str(), ALARM_BALLOON_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
+    // Windows may end the process as soon as this returns: everything is written before.
+    if (bEnding)
+        OnCloseApp();
+}
+
+LRESULT CMonitorDlg::OnAlarmFeed(WPARAM, LPARAM)
+{
+    ApplyFeed();
     return 0;
 }
 
-void CMonitorDlg::SuspendListRedraw()
+void CMonitorDlg::ApplyFeed()
 {
-    if (m_bListRedrawPending)
+    if (m_bClosing || !g_pLogPage)
         return;
-    m_alarmList.SetRedraw(FALSE);
-    if (g_pLogPage)
-        g_pLogPage->m_logList.SetRedraw(FALSE);
-    m_bListRedrawPending = true;
-    ::SetTimer(m_hWnd, TIMER_LIST_REDRAW, LIST_REDRAW_DELAY, nullptr);
+    CListCtrl& logList = g_pLogPage->m_logList;
+    bool bMore = false, bAlarms = false;
+    std::vector<CFeedNotice> notices;
+    {
+        CRedrawGuard alarmRedraw(m_alarmList), logRedraw(logList);
+        const ULONGLONG start = ::GetTickCount64();
+        do {
+            CFeedSlice slice;
+            bMore = m_pReceiver->Feed().Take(slice, FEED_SLICE_ROWS);
+            if (slice.bClearLog)
+                logList.DeleteAllItems();
+            InsertRowsOnTop(logList, slice.logRows);
+            AppendRows(logList, slice.history);
+            if (slice.bClearMain)
+                m_alarmList.DeleteAllItems();
+            InsertRowsOnTop(m_alarmList, slice.mainRows);
+            bAlarms = bAlarms || !slice.mainRows.empty();
+            notices.insert(notices.end(), slice.notices.begin(), slice.notices.end());
+        } while (bMore && ::GetTickCount64() - start < FEED_PASS_MILLISECONDS);
+    }
+    if (bMore)
+        ::SetTimer(m_hWnd, TIMER_FEED, FEED_PAUSE, nullptr);
+    if (bAlarms) {
+        m_nAlarmToShow = 0;
+        ShowBalloon(m_alarmList.GetItemText(0, 1).c_str(), ALARM_BALLOON_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
+    }
+    // A notice outlives the alarm balloon of the same pass: the operator must read it.
+    for (const CFeedNotice& notice : notices) {
+        if (!m_bClosing)
+            ShowBalloon(notice.text.c_str(), PROGRAM_TITLE, BALLOON_TIMEOUT, notice.bWarning ? NIIF_WARNING : NIIF_INFO);
+    }
 }
 
 void CMonitorDlg::OnTimer(UINT_PTR nIDEvent)
 {
-    if (nIDEvent != TIMER_LIST_REDRAW)
-        return;
-    ::KillTimer(m_hWnd, TIMER_LIST_REDRAW);
-    m_bListRedrawPending = false;
-    m_alarmList.SetRedraw(TRUE);
-    m_alarmList.Invalidate();
-    if (g_pLogPage) {
-        g_pLogPage->m_logList.SetRedraw(TRUE);
-        g_pLogPage->m_logList.Invalidate();
+    ::KillTimer(m_hWnd, nIDEvent);
+    if (nIDEvent == TIMER_FEED) {
+        ApplyFeed();
+    } else if (nIDEvent == TIMER_TRAY_ADD && !m_bClosing && !AddTrayIcon()) {
+        ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
     }
-}
-
-LRESULT CMonitorDlg::OnReceiverNotice(WPARAM wParam, LPARAM lParam)
-{
-    if (!m_receiver.IsStopping())
-        ShowBalloon(reinterpret_cast<const char*>(lParam), PROGRAM_TITLE, BALLOON_TIMEOUT, static_cast<DWORD>(wParam));
-    return 0;
 }
 
 LRESULT CMonitorDlg::OnTaskbarCreated(WPARAM, LPARAM)
@@ -277,7 +305,7 @@ void CMonitorDlg::ShowAlarmDetails(int nRow)
 {
     for (int nColumn = 0; nColumn < static_cast<int>(std::size(DETAIL_CONTROLS)); ++nColumn) {
         const int nID = DETAIL_CONTROLS[nColumn];
-        ::SetWindowTextW(GetDlgItem(nID), Widen(m_alarmList.GetItemText(nRow, nColumn)).c_str());
+        ::SetWindowTextW(GetDlgItem(nID), m_alarmList.GetItemTextW(nRow, nColumn).c_str());
         InvalidateControl(nID);
     }
 }

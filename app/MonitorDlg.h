@@ -12,7 +12,6 @@
 #include <shellapi.h>
 
 #include <memory>
-#include <mutex>
 
 // Marks the monitor's main window, so that a second start of the program can find it.
 constexpr wchar_t MONITOR_WINDOW_PROPERTY[] = L"Wendle.Monitor";
@@ -48,7 +47,9 @@ public:
     CImageList m_imageList;
     CBitmap m_bgBitmap;
     NOTIFYICONDATAW m_trayIconData;
-    CAlarmReceiver m_receiver;
+    // On the heap: a receiver that does not end in time when the window closes is left to the
+    // process's exit instead of being destroyed under its threads.
+    std::unique_ptr<CAlarmReceiver> m_pReceiver;
 
 protected:
     const CMessageMap& GetMessageMap() const override;
@@ -67,21 +68,21 @@ protected:
     void OnBtnHide();
     void OnBtnMin();
     void InvalidateControl(int nID);
-    LRESULT OnAlarmBatch(WPARAM wParam, LPARAM lParam);
+    LRESULT OnAlarmFeed(WPARAM wParam, LPARAM lParam);
     void OnTimer(UINT_PTR nIDEvent);
-    LRESULT OnReceiverNotice(WPARAM wParam, LPARAM lParam);
     LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
+    LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
+    void OnEndSession(BOOL bEnding);
 
 private:
-    void ApplyAlarm(const CAlarmBatch::Alarm& alarm, std::size_t& nCapText);
+    // Applies what the receiver fed, for a bounded time; the rest follows on a timer.
+    void ApplyFeed();
+    // Stops the hand-offs, then the receiver (what it took in is written), then the icon.
+    void Shutdown();
     void StopReceiver();
-    // Alarms go into the lists at once; the lists repaint shortly after, once for all of them.
-    void SuspendListRedraw();
     // The fields that name and show the icon, as adding and removing it both set them.
     void FillTrayIconFields();
 
     std::unique_ptr<CLogPageDlg> m_pLogPage;
-    bool m_bListRedrawPending = false;
-    // ShowBalloon may run on any thread; the shell must never see a half-written record.
-    std::mutex m_trayMutex;
+    bool m_bClosing = false;
 };

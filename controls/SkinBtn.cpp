@@ -23,10 +23,19 @@ constexpr int GLYPH_CELL_PITCH = 18;
 // would otherwise also look beside the executable.
 HBITMAP LoadBitmapFile(const std::string& strPath)
 {
-    wchar_t szFullPath[MAX_PATH];
-    if (!::GetFullPathNameW(Widen(strPath).c_str(), MAX_PATH, szFullPath, nullptr))
-        return nullptr;
-    return static_cast<HBITMAP>(::LoadImageW(nullptr, szFullPath, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+    const std::wstring path = Widen(strPath);
+    // A result as large as the buffer or larger is the size needed, not a path: a working
+    // directory deep enough makes it so.
+    std::wstring fullPath(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(fullPath.size()), fullPath.data(), nullptr);
+        if (length == 0)
+            return nullptr;
+        if (length < fullPath.size())
+            break;
+        fullPath.assign(length, L'\0');
+    }
+    return static_cast<HBITMAP>(::LoadImageW(nullptr, fullPath.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
 }
 
 // A line without its end point, as LineTo draws it.

@@ -29,11 +29,30 @@ BOOL CListCtrl::SetItemText(int nItem, int nSubItem, const std::string& strText)
     return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTW, nItem, reinterpret_cast<LPARAM>(&item)));
 }
 
-std::string CListCtrl::GetItemText(int nItem, int nSubItem) const
+std::wstring CListCtrl::GetItemTextW(int nItem, int nSubItem) const
 {
     LVITEMW item{};
     item.iSubItem = nSubItem;
-    return Narrow(ReadText(m_hWnd, LVM_GETITEMTEXTW, nItem, item));
+    return ReadText(m_hWnd, LVM_GETITEMTEXTW, nItem, item);
+}
+
+std::string CListCtrl::GetItemText(int nItem, int nSubItem) const
+{
+    return Narrow(GetItemTextW(nItem, nSubItem));
+}
+
+CRedrawGuard::CRedrawGuard(CWnd& wnd) : m_wnd(wnd), m_bHeld((wnd.GetStyle() & WS_VISIBLE) != 0)
+{
+    if (m_bHeld)
+        m_wnd.SendMessage(WM_SETREDRAW, FALSE);
+}
+
+CRedrawGuard::~CRedrawGuard()
+{
+    if (!m_bHeld)
+        return;
+    m_wnd.SendMessage(WM_SETREDRAW, TRUE);
+    m_wnd.Invalidate();
 }
 
 int CListCtrl::InsertColumn(int nCol, const std::string& strHeading, int nFormat, int nWidth, int nSubItem)

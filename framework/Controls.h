@@ -22,6 +22,8 @@ public:
         return m_hImageList != nullptr;
     }
     int Add(HBITMAP hBitmap, COLORREF clrMask) { return ImageList_AddMasked(m_hImageList, hBitmap, clrMask); }
+    // Hands the image list to a new owner, such as a list view that destroys it with itself.
+    HIMAGELIST Detach() { return std::exchange(m_hImageList, nullptr); }
     void DeleteImageList()
     {
         if (m_hImageList)
@@ -44,6 +46,8 @@ public:
     }
     BOOL SetItemText(int nItem, int nSubItem, const std::string& strText);
     std::string GetItemText(int nItem, int nSubItem) const;
+    // The text as the list shows it, with no round trip through code page 936.
+    std::wstring GetItemTextW(int nItem, int nSubItem) const;
     int InsertColumn(int nCol, const std::string& strHeading, int nFormat, int nWidth, int nSubItem = -1);
     int GetColumnCount() const
     {
@@ -64,6 +68,21 @@ public:
         return reinterpret_cast<HIMAGELIST>(SendMessage(LVM_GETIMAGELIST, nImageListType));
     }
     void SetRedraw(BOOL bRedraw) { SendMessage(WM_SETREDRAW, bRedraw); }
+};
+
+// Holds a window's drawing while many of its items change, then repaints it once. A hidden
+// window is left alone: WM_SETREDRAW TRUE makes the window it reaches visible, so it is sent
+// only to a window that is visible itself, and only in the same pass that sent FALSE.
+class CRedrawGuard {
+public:
+    explicit CRedrawGuard(CWnd& wnd);
+    CRedrawGuard(const CRedrawGuard&) = delete;
+    CRedrawGuard& operator=(const CRedrawGuard&) = delete;
+    ~CRedrawGuard();
+
+private:
+    CWnd& m_wnd;
+    const bool m_bHeld;
 };
 
 class CButton : public CWnd {

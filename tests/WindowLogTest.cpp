@@ -2,8 +2,7 @@
 // button and the log page's cap.
 #include "WindowTestSupport.h"
 
-#include "AlarmLog.h"
-
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -87,7 +86,7 @@ TEST_F(CLogTest, TheDeleteButtonEmptiesTheListAndRemovesTheFile)
     SendAndSettle({"a;b;c;d;"});
     ::SendMessageW(g_pLogPage->GetDlgItem(IDC_LOG_DELETE), BM_CLICK, 0, 0);
     EXPECT_EQ(LogList().GetItemCount(), 0);
-    EXPECT_FALSE(FileExists(L"myfile.txt"));
+    EXPECT_TRUE(WaitForLog("<absent>"));
     EXPECT_EQ(AlarmList().GetItemCount(), 2);
 
     SendAndSettle({"e;f;g;h;"});
@@ -111,38 +110,155 @@ TEST_F(CLogTest, TheDeleteButtonWinsWhileAlarmsArrive)
     SendAndSettle({});
     ::SendMessageW(g_pLogPage->GetDlgItem(IDC_LOG_DELETE), BM_CLICK, 0, 0);
     EXPECT_EQ(LogList().GetItemCount(), 0);
-    EXPECT_FALSE(FileExists(L"myfile.txt"));
+    EXPECT_TRUE(WaitForLog("<absent>"));
+    EXPECT_EQ(LogList().GetItemCount(), 0);
     EXPECT_EQ(AlarmList().GetItemText(0, 0), "marker");
 }
 
-TEST_F(CLogTest, AnAlarmAtTheLogPageCapEmptiesItAndStartsANewFile)
+TEST_F(CLogTest, AnAlarmAtTheLogPageCapEmptiesItAndArchivesTheFile)
 {
+    const std::string history = HistoryLines(0, ALARM_LIST_CAP);
+    WriteFileBytes(L"myfile.txt", history);
     Open();
-    FillRows(LogList(), ALARM_LIST_CAP);
+    ASSERT_EQ(LogList().GetItemCount(), ALARM_LIST_CAP);
+    EXPECT_EQ(LogList().GetItemText(0, 1), std::to_string(ALARM_LIST_CAP - 1));
     SendAndSettle({"before;b;b;b;"});
     ASSERT_EQ(LogList().GetItemCount(), 2);
-    // "before" arrived at the cap: the list and the file started again with it.
+    // "before" arrived at the cap: the list and the file started again after it, and every
+    // line up to it is kept in the archive.
     EXPECT_EQ(ReadFileBytes(L"myfile.txt"), "marker;m;m;m;\r\n");
+    const std::vector<std::string> archives = Archives();
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_TRUE(ReadFileBytes(Widen(archives[0])) == history + "before;b;b;b;\r\n");
     EXPECT_EQ(Row(LogList(), 1), (std::vector<std::string>{"before", "b", "b", "b"}));
     // The main list has its own count.
     EXPECT_EQ(AlarmList().GetItemCount(), 2);
 }
 
-TEST_F(CLogTest, ALongLogShowsItsNewestRowsUpToTheCapAndIsKeptWhole)
+TEST_F(CLogTest, ALongLogShowsItsNewestRowsUpToTheCapAndIsArchivedWhole)
 {
-    std::string log;
-    for (int i = 0; i < ALARM_LIST_CAP + 10; ++i)
-        log += "r;" + std::to_string(i) + ";t;c;\r\n";
+    const std::string log = HistoryLines(0, ALARM_LIST_CAP + 10);
     WriteFileBytes(L"myfile.txt", log);
     Open();
     ASSERT_EQ(LogList().GetItemCount(), ALARM_LIST_CAP);
     EXPECT_EQ(LogList().GetItemText(0, 1), std::to_string(ALARM_LIST_CAP + 9));
     EXPECT_EQ(LogList().GetItemText(ALARM_LIST_CAP - 1, 1), "10");
     EXPECT_TRUE(ReadFileBytes(L"myfile.txt") == log);
-    // The list is full: the next alarm empties it and starts the file again.
+    // The list is full: the next alarm empties it and the file goes to an archive, whole.
     SendAndSettle({});
     EXPECT_EQ(LogList().GetItemCount(), 1);
     EXPECT_FALSE(FileExists(L"myfile.txt"));
+    const std::vector<std::string> archives = Archives();
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_TRUE(ReadFileBytes(Widen(archives[0])) == log + "marker;m;m;m;\r\n");
+}
+
+TEST_F(CLogTest, AtTheCapTheOldestArchivesBeyondAHundredGo)
+{
+    const auto oldArchive = [](int i) {
+        char stamp[16];
+        std::snprintf(stamp, sizeof(stamp), "20200101-00%02d%02d", i / 60, i % 60);
+        return ArchiveName(stamp, 1);
+    };
+    for (int i = 0; i < 100; ++i)
+        WriteFileBytes(Widen(oldArchive(i)), "old\r\n");
+    WriteFileBytes(L"myfile-notes.txt", "not an archive");
+    WriteFileBytes(L"myfile.txt", HistoryLines(0, ALARM_LIST_CAP));
+    Open();
+    SendAndSettle({});
+    const std::vector<std::string> archives = Archives();
+    ASSERT_EQ(archives.size(), 100u);
+    EXPECT_EQ(archives.front(), oldArchive(1));
+    EXPECT_TRUE(ReadFileBytes(Widen(archives.back())) == HistoryLines(0, ALARM_LIST_CAP) + "marker;m;m;m;\r\n");
+    EXPECT_TRUE(FileExists(L"myfile-notes.txt"));
+}
+
+TEST_F(CLogTest, AViewerThatSharesTheFileHoldsUpNoLine)
+{
+    Open();
+    // How viewers, backup and indexing open the file: reading, and letting others read, write
+    // and delete it.
+    HANDLE hViewer = ::CreateFileW(L"myfile.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(hViewer, INVALID_HANDLE_VALUE);
+    SendAndSettle({"a;b;c;d;", "e"});
+    EXPECT_EQ(ReadFileBytes(L"myfile.txt"), "a;b;c;d;\r\ne\r\nmarker;m;m;m;\r\n");
+    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfo), "m") << "no notice of a failing log";
+    ::CloseHandle(hViewer);
+}
+
+TEST_F(CLogTest, AnArchiveThatFailsLeavesTheFileGrowingAndTheNextCapTriesAgain)
+{
+    const std::string history = HistoryLines(0, ALARM_LIST_CAP);
+    WriteFileBytes(L"myfile.txt", history);
+    Open();
+    // A reader that does not share deletion: the file cannot be renamed while it is open.
+    HANDLE hReader = ::CreateFileW(L"myfile.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(hReader, INVALID_HANDLE_VALUE);
+    SendAndSettle({"cap;c;c;c;"});
+    EXPECT_TRUE(Archives().empty());
+    std::string expected = history + "cap;c;c;c;\r\nmarker;m;m;m;\r\n";
+    EXPECT_TRUE(ReadFileBytes(L"myfile.txt") == expected) << "nothing lost, nothing written twice";
+    EXPECT_EQ(LogList().GetItemCount(), 2) << "the list is emptied at its cap all the same";
+    ::CloseHandle(hReader);
+
+    std::vector<std::string> burst;
+    for (int i = 0; i < ALARM_LIST_CAP - 2; ++i)
+        burst.push_back("s;" + std::to_string(i) + ";t;c;");
+    {
+        CUdpSender sender;
+        for (const std::string& datagram : burst)
+            sender.Send(datagram);
+    }
+    SendAndSettle({});
+    for (const std::string& datagram : burst)
+        expected += datagram + "\r\n";
+    const std::vector<std::string> archives = Archives();
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_TRUE(ReadFileBytes(Widen(archives[0])) == expected + "marker;m;m;m;\r\n");
+    EXPECT_EQ(ReadFileBytes(L"myfile.txt"), "<absent>") << "the capping marker went with the archive";
+}
+
+TEST_F(CLogTest, AlarmsDuringTheStartAreListedAboveTheHistoryAndWrittenAfterIt)
+{
+    const std::string history = HistoryLines(0, 2000);
+    WriteFileBytes(L"myfile.txt", history);
+    std::atomic<bool> bSending{true};
+    std::atomic<int> nSent{0};
+    // Sent from before the port is bound until the window is up: what arrives before the bind
+    // is lost to the network, everything after it must be there.
+    std::thread sender([&] {
+        CUdpSender udp;
+        for (int i = 0; bSending && i < 900; ++i) {
+            udp.Send("live;" + std::to_string(i) + ";t;c;");
+            nSent = i + 1;
+            ::Sleep(1);
+        }
+    });
+    Open();
+    bSending = false;
+    sender.join();
+    SendAndSettle({});
+    const std::string bytes = ReadFileBytes(L"myfile.txt");
+    ASSERT_EQ(bytes.compare(0, history.size(), history), 0);
+    std::vector<int> received;
+    for (std::size_t start = history.size(); start < bytes.size();) {
+        const std::size_t end = bytes.find("\r\n", start);
+        const std::string line = bytes.substr(start, end - start);
+        if (line.compare(0, 5, "live;") == 0)
+            received.push_back(std::stoi(line.substr(5)));
+        start = end + 2;
+    }
+    ASSERT_FALSE(received.empty());
+    for (std::size_t i = 1; i < received.size(); ++i)
+        ASSERT_EQ(received[i], received[i - 1] + 1) << "a gap after " << received[i - 1];
+    EXPECT_EQ(received.back(), nSent - 1);
+    const int nLive = static_cast<int>(received.size()) + 1;
+    ASSERT_EQ(LogList().GetItemCount(), 2000 + nLive);
+    EXPECT_EQ(LogList().GetItemText(1, 1), std::to_string(received.back()));
+    EXPECT_EQ(LogList().GetItemText(nLive, 1), "1999");
+    EXPECT_EQ(AlarmList().GetItemCount(), nLive);
 }
 
 TEST_F(CLogTest, AFileHeldOpenForAMomentStillGetsTheLine)

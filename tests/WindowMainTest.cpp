@@ -22,12 +22,7 @@ RECT RectOnParent(HWND hWnd)
 
 void InsertRow(CListCtrl& list, const char* ap, const char* time, const char* type, const char* content)
 {
-    AlarmRecord record{};
-    strcpy(record.szApName, ap);
-    strcpy(record.szLogTime, time);
-    strcpy(record.szAlarmType, type);
-    strcpy(record.szAlarmContent, content);
-    InsertAlarmRow(list, record);
+    InsertRowsOnTop(list, {{ap, time, type, content}});
 }
 
 // A press and release of the left button at a point of the list, as the mouse delivers them;

@@ -22,12 +22,15 @@ TEST_F(CStormTest, AStormIsRecordedWholeAndTheListsKeepItsNewestRows)
     }
     SendAndSettle({});
     // Alarm 3000 found both lists full: each list started again with it, and the file with the
-    // line after it.
-    std::string expected;
-    for (int i = ALARM_LIST_CAP + 1; i < nStorm; ++i)
-        expected += StormAlarm(i) + "\r\n";
+    // line after it. The lines up to it are kept in an archive.
+    std::string archived, expected;
+    for (int i = 0; i < nStorm; ++i)
+        (i <= ALARM_LIST_CAP ? archived : expected) += StormAlarm(i) + "\r\n";
     const std::string bytes = ReadFileBytes(L"myfile.txt");
     EXPECT_TRUE(bytes == expected + "marker;m;m;m;\r\n") << bytes.substr(0, 200);
+    const std::vector<std::string> archives = Archives();
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_TRUE(ReadFileBytes(Widen(archives[0])) == archived);
     for (CListCtrl* list : {&AlarmList(), &LogList()}) {
         ASSERT_EQ(list->GetItemCount(), nStorm - ALARM_LIST_CAP + 1);
         for (int nRow = 1; nRow < list->GetItemCount(); ++nRow)
@@ -37,24 +40,27 @@ TEST_F(CStormTest, AStormIsRecordedWholeAndTheListsKeepItsNewestRows)
     EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfo), "m");
 }
 
-TEST_F(CStormTest, AHandOffThatCrossesTheLogPageCapKeepsTheLinesAfterTheCappingAlarm)
+TEST_F(CStormTest, ABurstThatCrossesTheLogPageCapSplitsTheFileAtTheCappingAlarm)
 {
+    // One row short of the cap, from the history.
+    const std::string history = HistoryLines(0, ALARM_LIST_CAP - 1);
+    WriteFileBytes(L"myfile.txt", history);
     Open();
-    FillRows(LogList(), ALARM_LIST_CAP - 2);
-    // The first alarm holds the receiver in its hand-off while this thread does not take
-    // messages, so everything sent meanwhile arrives as one batch.
-    SendDatagram("hold;h;h;h;");
-    ::Sleep(200);
-    CUdpSender sender;
-    for (const char* datagram : {"n1", "a1;1;1;1;", "n2", "a2;2;2;2;", "n3", "a3;3;3;3;"})
-        sender.Send(datagram);
-    ::Sleep(200);
+    ASSERT_EQ(LogList().GetItemCount(), ALARM_LIST_CAP - 1);
+    {
+        CUdpSender sender;
+        for (const char* datagram : {"n1", "a1;1;1;1;", "n2", "a2;2;2;2;", "n3", "a3;3;3;3;"})
+            sender.Send(datagram);
+    }
     SendAndSettle({});
-    // a1 filled the list; a2 found it full.
+    // a1 filled the list; a2 found it full and went with the old file.
     EXPECT_EQ(ReadFileBytes(L"myfile.txt"), "n3\r\na3;3;3;3;\r\nmarker;m;m;m;\r\n");
+    const std::vector<std::string> archives = Archives();
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_TRUE(ReadFileBytes(Widen(archives[0])) == history + "n1\r\na1;1;1;1;\r\nn2\r\na2;2;2;2;\r\n");
     ASSERT_EQ(LogList().GetItemCount(), 3);
     EXPECT_EQ(LogList().GetItemText(2, 0), "a2");
-    EXPECT_EQ(AlarmList().GetItemCount(), 5);
+    EXPECT_EQ(AlarmList().GetItemCount(), 4);
 }
 
 } // namespace

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -16,12 +18,14 @@ class CMonitorWindowTest : public ::testing::Test {
 protected:
     void TearDown() override { Close(); }
 
-    // Creates the window and waits until its receiver takes datagrams.
+    // Creates the window and waits until its receiver takes datagrams and the history it read
+    // is listed.
     void Open()
     {
         m_pDlg = std::make_unique<CMonitorDlg>();
         ASSERT_TRUE(m_pDlg->Create(IDD_MAIN, nullptr));
-        ASSERT_TRUE(PumpUntil([this] { return m_pDlg->m_receiver.IsListening(); }, 10000));
+        ASSERT_TRUE(PumpUntil([this] { return m_pDlg->m_pReceiver->IsListening() && m_pDlg->m_pReceiver->Feed().IsIdle(); },
+                              60000));
     }
     void Close()
     {
@@ -63,6 +67,37 @@ protected:
             list.InsertItem(item);
         }
         list.SetRedraw(TRUE);
+    }
+    // Alarm lines "h;<i>;t;c;" for i in [nFrom, nFrom + nCount), as the file keeps them.
+    static std::string HistoryLines(int nFrom, int nCount)
+    {
+        std::string lines;
+        for (int i = nFrom; i < nFrom + nCount; ++i)
+            lines += "h;" + std::to_string(i) + ";t;c;\r\n";
+        return lines;
+    }
+    // The log's archives in the working directory, oldest first.
+    static std::vector<std::string> Archives()
+    {
+        std::vector<std::pair<std::string, std::string>> archives;
+        WIN32_FIND_DATAW found;
+        HANDLE hFind = ::FindFirstFileW(L"myfile-*.txt", &found);
+        for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = ::FindNextFileW(hFind, &found)) {
+            std::string key;
+            if (ArchiveOrderKey(Narrow(found.cFileName), key))
+                archives.emplace_back(key, Narrow(found.cFileName));
+        }
+        if (hFind != INVALID_HANDLE_VALUE)
+            ::FindClose(hFind);
+        std::sort(archives.begin(), archives.end());
+        std::vector<std::string> names;
+        for (const auto& archive : archives)
+            names.push_back(archive.second);
+        return names;
+    }
+    static bool WaitForLog(const std::string& bytes)
+    {
+        return PumpUntil([&bytes] { return ReadFileBytes(L"myfile.txt") == bytes; }, 60000);
     }
     std::string DetailText(int nID) const
     {

@@ -108,7 +108,7 @@ TEST_F(CTrayTest, ExitFromTheTrayMenuEndsAHiddenWindowAndRemovesTheIcon)
     EXPECT_EQ(dlg.DoModal(), IDOK);
     EXPECT_TRUE(s_bIconGoneFirst);
     EXPECT_EQ(dlg.m_hReceiverThread, nullptr);
-    EXPECT_FALSE(dlg.m_receiver.IsListening());
+    EXPECT_FALSE(dlg.m_pReceiver->IsListening());
 }
 
 } // namespace

@@ -36,22 +36,21 @@ void CMonitorDlg::FillTrayIconFields()
 
 BOOL CMonitorDlg::AddTrayIcon()
 {
-    std::lock_guard<std::mutex> lock(m_trayMutex);
     FillTrayIconFields();
     m_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
-    return ::Shell_NotifyIconW(NIM_ADD, &m_trayIconData);
+    // NIM_ADD fails while the shell is still starting, and may report a time-out for an icon it
+    // did add: an icon that takes a change is there.
+    return ::Shell_NotifyIconW(NIM_ADD, &m_trayIconData) || ::Shell_NotifyIconW(NIM_MODIFY, &m_trayIconData);
 }
 
 BOOL CMonitorDlg::DeleteTrayIcon()
 {
-    std::lock_guard<std::mutex> lock(m_trayMutex);
     FillTrayIconFields();
     return ::Shell_NotifyIconW(NIM_DELETE, &m_trayIconData);
 }
 
 BOOL CMonitorDlg::ShowBalloon(const char* pszText, const char* pszTitle, UINT uTimeout, DWORD dwInfoFlags)
 {
-    std::lock_guard<std::mutex> lock(m_trayMutex);
     m_trayIconData.cbSize = NOTIFYICONDATAW_V3_SIZE;
     // No NIF_GUID: the record carries no GUID, and a request that claims one is refused. The
     // balloon goes to the icon that hWnd and uID name.

@@ -1,8 +1,11 @@
 // Feeds arbitrary log file bytes through the start-up read of the log.
 #include "AlarmRules.h"
+#include "LogTail.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -32,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> pieces = SplitLogPieces(fileBytes);
     std::string joined;
     std::vector<std::string> columns;
+    std::vector<std::vector<std::string>> rows;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         const std::string& piece = pieces[i];
         joined += piece;
@@ -45,11 +49,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(bKept == (piece.size() >= 3), "short pieces and only they are skipped");
         Require(bKept || columns.empty(), "a skipped piece has no columns");
         Require(columns.size() <= 4, "at most four columns");
+        if (bKept)
+            rows.push_back(columns);
         for (const std::string& column : columns) {
             Require(column.size() <= 31, "column fits its field");
             Require(column.find_first_of(";\n") == std::string::npos, "column holds no ';' or LF");
         }
     }
     Require(joined == textMode, "pieces rebuild the file with CR LF read as LF");
+
+    // Read from the end, the newest rows are the same rows, newest first.
+    std::reverse(rows.begin(), rows.end());
+    const LogByteReader readAt = [&fileBytes](std::uint64_t offset, std::size_t count, char* out) {
+        std::memcpy(out, fileBytes.data() + offset, count);
+        return true;
+    };
+    const std::size_t nMax = size % 50;
+    const auto tail = ReadLogTail(size, readAt, nMax);
+    Require(tail.size() == std::min(nMax, rows.size()) && std::equal(tail.begin(), tail.end(), rows.begin()),
+            "the tail read lists the newest rows as the whole read does");
     return 0;
 }

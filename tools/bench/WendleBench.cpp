@@ -464,8 +464,7 @@ public:
     void Reset()
     {
         MainList().DeleteAllItems();
-        LogList().DeleteAllItems();
-        DeleteAlarmLog();
+        ::SendMessageW(g_pLogPage->GetDlgItem(IDC_LOG_DELETE), BM_CLICK, 0, 0);
         PumpPending();
     }
 
@@ -697,7 +696,7 @@ CLoad MeasureLoad()
     }
     CLoad load;
     const LONGLONG llRead = QpcNow();
-    ReadAlarmLogRows();
+    CAlarmLog().ReadTail(ALARM_LIST_CAP);
     load.dReadSeconds = Seconds(QpcNow() - llRead);
 
     // The page lists the newest lines up to its cap; the file keeps them all.

@@ -1,0 +1,124 @@
+#include "AlarmFeed.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+namespace {
+
+// Notices beyond this many waiting are old news: the newest ones are kept.
+constexpr std::size_t NOTICES_MAX = 8;
+
+CAlarmRow RowOf(const AlarmRecord& record)
+{
+    return {record.szApName, record.szLogTime, record.szAlarmType, record.szAlarmContent};
+}
+
+// Moves at most nMax elements from the front of from to the back of to.
+template <typename T> void MoveFront(std::vector<T>& from, std::vector<T>& to, std::size_t nMax)
+{
+    const auto count = static_cast<std::ptrdiff_t>(std::min(nMax, from.size()));
+    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.begin() + count));
+    from.erase(from.begin(), from.begin() + count);
+}
+
+} // namespace
+
+bool CAlarmFeed::Wake()
+{
+    if (m_bAwake)
+        return false;
+    m_bAwake = true;
+    return true;
+}
+
+void CAlarmFeed::ClearLog()
+{
+    m_pending.bClearLog = true;
+    m_pending.logRows.clear();
+    m_pending.history.clear();
+}
+
+bool CAlarmFeed::PublishHistory(std::vector<CAlarmRow> rowsNewestFirst)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bClosed || rowsNewestFirst.empty())
+        return false;
+    m_pending.history = std::move(rowsNewestFirst);
+    return Wake();
+}
+
+bool CAlarmFeed::PublishAlarms(const std::vector<CFeedAlarm>& alarms)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bClosed || alarms.empty())
+        return false;
+    for (const CFeedAlarm& alarm : alarms) {
+        // A cap empties the list: the rows waiting for it would go with it.
+        if (alarm.bCapsLog)
+            ClearLog();
+        m_pending.logRows.push_back(RowOf(alarm.record));
+        if (alarm.bCapsMain) {
+            m_pending.bClearMain = true;
+            m_pending.mainRows.clear();
+        }
+        m_pending.mainRows.push_back(RowOf(alarm.record));
+    }
+    return Wake();
+}
+
+bool CAlarmFeed::PublishLogCleared()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bClosed)
+        return false;
+    ClearLog();
+    return Wake();
+}
+
+bool CAlarmFeed::PublishNotice(const std::string& text, bool bWarning)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bClosed)
+        return false;
+    m_pending.notices.push_back({text, bWarning});
+    if (m_pending.notices.size() > NOTICES_MAX)
+        m_pending.notices.erase(m_pending.notices.begin());
+    return Wake();
+}
+
+void CAlarmFeed::WakeFailed()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bAwake = false;
+}
+
+bool CAlarmFeed::Take(CFeedSlice& slice, std::size_t nMaxRows)
+{
+    slice = CFeedSlice();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bClosed)
+        return false;
+    slice.bClearLog = std::exchange(m_pending.bClearLog, false);
+    slice.bClearMain = std::exchange(m_pending.bClearMain, false);
+    MoveFront(m_pending.logRows, slice.logRows, nMaxRows);
+    MoveFront(m_pending.history, slice.history, nMaxRows - slice.RowCount());
+    MoveFront(m_pending.mainRows, slice.mainRows, nMaxRows - slice.RowCount());
+    slice.notices = std::move(m_pending.notices);
+    m_pending.notices.clear();
+    m_bAwake = m_pending.RowCount() > 0;
+    return m_bAwake;
+}
+
+void CAlarmFeed::Close()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bClosed = true;
+    m_pending = CFeedSlice();
+}
+
+bool CAlarmFeed::IsIdle()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_bAwake;
+}

@@ -1,0 +1,281 @@
+// The road from the socket to the lists, without a window: the queue the capture fills, the
+// tail read of the log, the feed the window applies, and the names of the log's archives.
+#include "AlarmFeed.h"
+#include "AlarmRules.h"
+#include "DatagramQueue.h"
+#include "LogTail.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Texts = std::vector<std::string>;
+
+TEST(DatagramQueueTest, BatchesKeepArrivalOrderAndEndAtADeleteRequest)
+{
+    CDatagramQueue queue;
+    for (const char* text : {"1", "2", "3"})
+        ASSERT_TRUE(queue.Push(text));
+    queue.PushDeleteRequest();
+    queue.PushDeleteRequest();
+    queue.Push("4");
+    CIntake intake;
+    ASSERT_EQ(queue.Take(intake, 2, 0ms), TakeResult::Taken);
+    EXPECT_EQ(intake.texts, (Texts{"1", "2"}));
+    EXPECT_FALSE(intake.bDeleteLog);
+    ASSERT_EQ(queue.Take(intake, 10, 0ms), TakeResult::Taken);
+    EXPECT_EQ(intake.texts, (Texts{"3"}));
+    EXPECT_TRUE(intake.bDeleteLog);
+    // Two deletes in a row: the second comes with no text before it.
+    ASSERT_EQ(queue.Take(intake, 10, 0ms), TakeResult::Taken);
+    EXPECT_TRUE(intake.texts.empty());
+    EXPECT_TRUE(intake.bDeleteLog);
+    ASSERT_EQ(queue.Take(intake, 10, 0ms), TakeResult::Taken);
+    EXPECT_EQ(intake.texts, (Texts{"4"}));
+    EXPECT_FALSE(intake.bDeleteLog);
+    EXPECT_EQ(queue.Take(intake, 10, 0ms), TakeResult::TimedOut);
+}
+
+TEST(DatagramQueueTest, DropsAndCountsWhenFullButNeverADeleteRequest)
+{
+    CDatagramQueue byCount(1u << 20, 2);
+    EXPECT_TRUE(byCount.Push("a"));
+    EXPECT_TRUE(byCount.Push("b"));
+    EXPECT_FALSE(byCount.Push("c"));
+    byCount.PushDeleteRequest();
+    EXPECT_EQ(byCount.TakeDropped(), 1u);
+    EXPECT_EQ(byCount.TakeDropped(), 0u);
+    CIntake intake;
+    ASSERT_EQ(byCount.Take(intake, 10, 0ms), TakeResult::Taken);
+    EXPECT_EQ(intake.texts, (Texts{"a", "b"}));
+    EXPECT_TRUE(intake.bDeleteLog);
+
+    // Each text costs its size plus 32 bytes.
+    CDatagramQueue byBytes(2 * (4 + 32) + 3, 100);
+    EXPECT_TRUE(byBytes.Push("aaaa"));
+    EXPECT_TRUE(byBytes.Push("bbbb"));
+    EXPECT_FALSE(byBytes.Push("")) << "3 bytes left cannot hold even an empty text";
+    ASSERT_EQ(byBytes.Take(intake, 1, 0ms), TakeResult::Taken);
+    EXPECT_TRUE(byBytes.Push("cccc")) << "taking a text frees its bytes";
+    EXPECT_EQ(byBytes.Discard(), 2u);
+    EXPECT_TRUE(byBytes.Push("dddd")) << "discarding frees every byte";
+    EXPECT_TRUE(byBytes.Push("eeee"));
+}
+
+TEST(DatagramQueueTest, StopWakesTheWriterOnlyOnceEverythingIsTaken)
+{
+    CDatagramQueue queue;
+    auto waiter = std::async(std::launch::async, [&queue] {
+        CIntake intake;
+        return queue.Take(intake, 10, std::chrono::minutes(5));
+    });
+    queue.Stop();
+    EXPECT_EQ(waiter.get(), TakeResult::Finished);
+
+    CDatagramQueue draining;
+    draining.Push("before");
+    draining.Stop();
+    draining.Push("after");
+    CIntake intake;
+    ASSERT_EQ(draining.Take(intake, 10, 0ms), TakeResult::Taken);
+    EXPECT_EQ(intake.texts, (Texts{"before", "after"}));
+    EXPECT_EQ(draining.Take(intake, 10, 0ms), TakeResult::Finished);
+}
+
+// The rows a read of the whole file from its start lists, newest first.
+std::vector<CAlarmRow> RowsReadForward(const std::string& file)
+{
+    std::vector<CAlarmRow> rows;
+    std::vector<std::string> columns;
+    for (const std::string& piece : SplitLogPieces(file)) {
+        if (ParseLogPiece(piece, columns))
+            rows.push_back(columns);
+    }
+    std::reverse(rows.begin(), rows.end());
+    return rows;
+}
+
+std::vector<CAlarmRow> Tail(const std::string& file, std::size_t nMaxRows, std::size_t* pnBytesRead = nullptr)
+{
+    const LogByteReader readAt = [&file, pnBytesRead](std::uint64_t offset, std::size_t size, char* out) {
+        if (offset + size > file.size())
+            return false;
+        std::memcpy(out, file.data() + offset, size);
+        if (pnBytesRead)
+            *pnBytesRead += size;
+        return true;
+    };
+    return ReadLogTail(file.size(), readAt, nMaxRows);
+}
+
+TEST(LogTailTest, ReadsTheNewestRowsExactlyAsAReadFromTheStart)
+{
+    // Lines of every kind the reading rules treat apart, in random files.
+    const std::vector<std::string> lines = {
+        "a;b;c;d;\r\n", ";b;c;d;\r\n", "x\r\n", "\r\n", "\n", "hello\n", "e;f;g;h;", "cr\rinside\r\n", "\r\r\n",
+        std::string(1021, 'L') + "\r\n", std::string(1022, 'M') + "\r\n", std::string(1023, 'N') + "\r\n",
+        std::string(2046, 'O') + "\n", std::string(3000, 'P') + ";q;\r\n", "ends with cr\r",
+    };
+    std::mt19937 random(12345);
+    for (int nFile = 0; nFile < 300; ++nFile) {
+        std::string file;
+        const int nLines = static_cast<int>(random() % 40);
+        for (int i = 0; i < nLines; ++i)
+            file += lines[random() % lines.size()];
+        const std::vector<CAlarmRow> all = RowsReadForward(file);
+        for (std::size_t nMax : {std::size_t{1}, std::size_t{3}, std::size_t{1000}}) {
+            const std::vector<CAlarmRow> expected(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(nMax, all.size())));
+            ASSERT_EQ(Tail(file, nMax), expected) << "file " << nFile << ", at most " << nMax;
+        }
+    }
+}
+
+TEST(LogTailTest, ReadsOnlyTheTailOfALongLogAndStopsAtAReadError)
+{
+    std::string file;
+    for (int i = 0; i < 200000; ++i)
+        file += "ap;" + std::to_string(i) + ";t;c;\r\n";
+    std::size_t nBytesRead = 0;
+    const std::vector<CAlarmRow> rows = Tail(file, 3000, &nBytesRead);
+    ASSERT_EQ(rows.size(), 3000u);
+    EXPECT_EQ(rows.front()[1], "199999");
+    EXPECT_EQ(rows.back()[1], "197000");
+    EXPECT_LT(nBytesRead, 256u * 1024) << "of a " << file.size() << "-byte file";
+
+    const LogByteReader failing = [](std::uint64_t, std::size_t, char*) { return false; };
+    EXPECT_TRUE(ReadLogTail(file.size(), failing, 3000).empty());
+}
+
+CFeedAlarm Alarm(int n, bool bCapsLog = false, bool bCapsMain = false)
+{
+    CFeedAlarm alarm;
+    std::snprintf(alarm.record.szApName, sizeof(alarm.record.szApName), "%d", n);
+    alarm.bCapsLog = bCapsLog;
+    alarm.bCapsMain = bCapsMain;
+    return alarm;
+}
+
+// A list as the window keeps it, and the same list as one alarm at a time leaves it.
+struct CListPair {
+    std::deque<std::string> fed, reference;
+};
+
+TEST(AlarmFeedTest, ApplyingInAnySlicesEndsAsOneAlarmAtATime)
+{
+    constexpr int CAP = 7;
+    std::mt19937 random(777);
+    for (int nRun = 0; nRun < 200; ++nRun) {
+        CAlarmFeed feed;
+        CListPair log, main;
+        int nLogRows = static_cast<int>(random() % (CAP + 1)), nMainRows = 0;
+        std::vector<CAlarmRow> history;
+        for (int i = 0; i < nLogRows; ++i) {
+            history.push_back({"h" + std::to_string(i)});
+            log.reference.push_back(history.back()[0]);
+        }
+        feed.PublishHistory(history);
+        int nNext = 0;
+        const auto apply = [&](std::size_t nMax) {
+            CFeedSlice slice;
+            const bool bMore = feed.Take(slice, nMax);
+            EXPECT_LE(slice.RowCount(), nMax);
+            EXPECT_LE(slice.logRows.size() + slice.mainRows.size(), 2u * CAP) << "more than a list can show";
+            if (slice.bClearLog)
+                log.fed.clear();
+            for (const CAlarmRow& row : slice.logRows)
+                log.fed.push_front(row[0]);
+            for (const CAlarmRow& row : slice.history)
+                log.fed.push_back(row[0]);
+            if (slice.bClearMain)
+                main.fed.clear();
+            for (const CAlarmRow& row : slice.mainRows)
+                main.fed.push_front(row[0]);
+            return bMore;
+        };
+        for (int nStep = 0; nStep < 30; ++nStep) {
+            if (random() % 4 == 0) {
+                apply(1 + random() % 10);
+                continue;
+            }
+            if (random() % 10 == 0) {
+                feed.PublishLogCleared();
+                log.reference.clear();
+                nLogRows = 0;
+                continue;
+            }
+            std::vector<CFeedAlarm> alarms;
+            for (int i = static_cast<int>(random() % 20); i > 0; --i) {
+                const CFeedAlarm alarm = Alarm(nNext++, nLogRows >= CAP, nMainRows >= CAP);
+                nLogRows = alarm.bCapsLog ? 1 : nLogRows + 1;
+                nMainRows = alarm.bCapsMain ? 1 : nMainRows + 1;
+                for (auto [pList, bCaps] : {std::pair{&log, alarm.bCapsLog}, std::pair{&main, alarm.bCapsMain}}) {
+                    if (bCaps)
+                        pList->reference.clear();
+                    pList->reference.push_front(alarm.record.szApName);
+                }
+                alarms.push_back(alarm);
+            }
+            feed.PublishAlarms(alarms);
+        }
+        while (apply(1 + random() % 10)) {
+        }
+        EXPECT_TRUE(feed.IsIdle());
+        ASSERT_EQ(log.fed, log.reference) << "run " << nRun;
+        ASSERT_EQ(main.fed, main.reference) << "run " << nRun;
+    }
+}
+
+TEST(AlarmFeedTest, WakesTheWindowOnceUntilItHasTakenEverythingAndNotAfterClosing)
+{
+    CAlarmFeed feed;
+    EXPECT_TRUE(feed.PublishAlarms({Alarm(1)}));
+    EXPECT_FALSE(feed.PublishAlarms({Alarm(2)})) << "already woken";
+    EXPECT_FALSE(feed.PublishNotice("n", true));
+    CFeedSlice slice;
+    EXPECT_TRUE(feed.Take(slice, 1)) << "one row is still waiting";
+    EXPECT_FALSE(feed.PublishAlarms({Alarm(3)})) << "the window comes back by itself";
+    EXPECT_FALSE(feed.Take(slice, 10));
+    EXPECT_EQ(slice.logRows.size(), 2u) << "the first slice took one";
+    EXPECT_EQ(slice.mainRows.size(), 3u);
+    EXPECT_TRUE(feed.PublishLogCleared());
+    feed.WakeFailed();
+    EXPECT_TRUE(feed.PublishNotice("again", false)) << "a lost wake-up is sent again";
+    feed.Close();
+    EXPECT_FALSE(feed.PublishAlarms({Alarm(4)}));
+    EXPECT_FALSE(feed.Take(slice, 10));
+    EXPECT_EQ(slice.RowCount(), 0u);
+}
+
+TEST(ArchiveNameTest, ArchivesSortOldestFirstAndNothingElseCounts)
+{
+    const std::vector<std::string> names = {
+        ArchiveName("20261208-221530", 1), ArchiveName("20261208-221530", 2), ArchiveName("20261208-221530", 10),
+        ArchiveName("20261208-221531", 1), ArchiveName("20271208-000000", 3)};
+    EXPECT_EQ(names[0], "myfile-20261208-221530.txt");
+    EXPECT_EQ(names[1], "myfile-20261208-221530-2.txt");
+    std::vector<std::string> keys;
+    for (const std::string& name : names) {
+        std::string key;
+        ASSERT_TRUE(ArchiveOrderKey(name, key)) << name;
+        keys.push_back(key);
+    }
+    EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+    EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end());
+    for (const char* other : {"myfile.txt", "myfile-2026.txt", "myfile-20261208-221530-0.txt",
+                              "myfile-20261208-221530-x.txt", "myfile-20261208x221530.txt", "myfile-20261208-221530.log"}) {
+        std::string key;
+        EXPECT_FALSE(ArchiveOrderKey(other, key)) << other;
+    }
+}
+
+} // namespace
