@@ -124,6 +124,8 @@ BOOL CMonitorDlg::OnInitDialog()
     g_pLogPage = m_pLogPage.get();
     g_pLogPage->Create(IDD_LOG_PAGE, this);
     g_pLogPage->SetReceiver(m_pReceiver.get());
+    // The page starts hidden: its list's drawing is held until it shows.
+    g_pLogPage->m_logList.SetRedraw(FALSE);
 
     if (!AddTrayIcon())
         ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
@@ -232,7 +234,8 @@ void CMonitorDlg::ApplyFeed()
     bool bMore = false, bAlarms = false;
     std::vector<CFeedNotice> notices;
     {
-        CRedrawGuard alarmRedraw(m_alarmList), logRedraw(logList);
+        // The other page's list has its drawing held already.
+        CRedrawGuard redraw(m_bLogPageShown ? logList : m_alarmList);
         const ULONGLONG start = ::GetTickCount64();
         do {
             CFeedSlice slice;
@@ -277,14 +280,21 @@ LRESULT CMonitorDlg::OnTaskbarCreated(WPARAM, LPARAM)
     return 0;
 }
 
+// The list of the hidden page keeps its drawing held, so alarms cost it no painting. It is held
+// only once hidden and let go only once shown: WM_SETREDRAW TRUE makes a hidden window visible,
+// and FALSE takes WS_VISIBLE away, after which ShowWindow would think the window hidden already.
 void CMonitorDlg::ShowAlarmPage()
 {
     if (g_pLogPage) {
         g_pLogPage->ShowWindow(SW_HIDE);
+        g_pLogPage->m_logList.SetRedraw(FALSE);
         g_pLogPage->UpdateData(FALSE);
     }
     for (int nID : ALARM_PAGE_CONTROLS)
         ::ShowWindow(GetDlgItem(nID), nID == IDC_DETAIL_ICON ? SW_HIDE : SW_SHOW);
+    m_alarmList.SetRedraw(TRUE);
+    m_alarmList.Invalidate();
+    m_bLogPageShown = false;
 }
 
 void CMonitorDlg::ShowLogPage()
@@ -296,9 +306,13 @@ void CMonitorDlg::ShowLogPage()
         g_pLogPage->ShowWindow(SW_SHOW);
         ::SetWindowPos(g_pLogPage->GetSafeHwnd(), HWND_TOP, LOG_PAGE_X, LOG_PAGE_Y, rcPage.right - rcPage.left,
                        rcPage.bottom - rcPage.top, SWP_FRAMECHANGED);
+        g_pLogPage->m_logList.SetRedraw(TRUE);
+        g_pLogPage->m_logList.Invalidate();
     }
     for (int nID : ALARM_PAGE_CONTROLS)
         ::ShowWindow(GetDlgItem(nID), SW_HIDE);
+    m_alarmList.SetRedraw(FALSE);
+    m_bLogPageShown = true;
 }
 
 void CMonitorDlg::ShowAlarmDetails(int nRow)

@@ -84,5 +84,6 @@ private:
     void FillTrayIconFields();
 
     std::unique_ptr<CLogPageDlg> m_pLogPage;
+    bool m_bLogPageShown = false;
     bool m_bClosing = false;
 };

@@ -39,6 +39,13 @@ TEST_F(CFaultTest, BytesThatAreNoTextShowAsReplacementCharactersAndShiftNothing)
         AlarmList().SendMessage(LVM_GETITEMTEXTW, 1, reinterpret_cast<LPARAM>(&item));
         EXPECT_EQ(std::wstring(text), expected[nColumn]) << nColumn;
     }
+    // The detail panel shows exactly what the row shows.
+    Dlg().ShowAlarmDetails(1);
+    const int detailControls[] = {IDC_DETAIL_AP, IDC_DETAIL_TIME, IDC_DETAIL_TYPE, IDC_DETAIL_CONTENT};
+    for (int nColumn = 0; nColumn < 4; ++nColumn) {
+        ::GetWindowTextW(Dlg().GetDlgItem(detailControls[nColumn]), text, 64);
+        EXPECT_EQ(std::wstring(text), expected[nColumn]) << nColumn;
+    }
     EXPECT_EQ(ReadFileBytes(L"myfile.txt"), datagram + "\r\nmarker;m;m;m;\r\n");
 }
 
