@@ -7,6 +7,7 @@
 #include <iphlpapi.h>
 #include <shellapi.h>
 
+#include "FloodSupport.h"
 #include "TestSupport.h"
 #include "resource.h"
 
@@ -469,6 +470,22 @@ protected:
     void TearDown() override { m_run.Kill(); }
 
     std::wstring LogFile() const { return m_dir.Path() + L"\\myfile.txt"; }
+    // The log's archives, oldest first, and then the log.
+    std::string LoggedBytes() const
+    {
+        std::vector<std::wstring> archives;
+        WIN32_FIND_DATAW found;
+        HANDLE hFind = ::FindFirstFileW((m_dir.Path() + L"\\myfile-*.txt").c_str(), &found);
+        for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = ::FindNextFileW(hFind, &found))
+            archives.push_back(m_dir.Path() + L"\\" + found.cFileName);
+        if (hFind != INVALID_HANDLE_VALUE)
+            ::FindClose(hFind);
+        std::sort(archives.begin(), archives.end());
+        std::string bytes;
+        for (const std::wstring& archive : archives)
+            bytes += ReadFileBytes(archive);
+        return bytes + ReadFileBytes(LogFile());
+    }
     bool LogFileIs(const std::string& bytes) const
     {
         return PumpUntil([&] { return ReadFileBytes(LogFile()) == bytes; }, EFFECT_TIMEOUT);
@@ -684,3 +701,72 @@ TEST_F(CEndToEndTest, ALogHeldByAnotherProgramGetsEveryLineOnceReleased)
     EXPECT_TRUE(LogFileIs("AP-01;1;t;c;\r\nnot an alarm\r\nAP-02;2;t;c;\r\nAP-03;3;t;c;\r\n"))
         << "myfile.txt holds: " << ReadFileBytes(LogFile());
 }
+
+namespace {
+
+TEST_F(CEndToEndTest, CloseInAFloodEndsTheProcessWithEveryLineWhole)
+{
+    m_run.Start(m_dir.Path());
+    ASSERT_FALSE(HasFatalFailure());
+    CFlood flood;
+    ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes(LogFile()).size() > 20000; }, START_TIMEOUT));
+    Close();
+    ASSERT_FALSE(HasFatalFailure());
+    flood.Stop();
+    ExpectWholeConsecutiveFloodLines(LoggedBytes());
+}
+
+TEST_F(CEndToEndTest, TheEndOfTheSessionInAFloodWritesEverythingAndEndsTheProcess)
+{
+    m_run.Start(m_dir.Path());
+    ASSERT_FALSE(HasFatalFailure());
+    const bool bTrayAnswers = TrayIconExists(m_run.m_hWndMain);
+    CFlood flood;
+    ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes(LogFile()).size() > 20000; }, START_TIMEOUT));
+    EXPECT_EQ(SendTo(m_run.m_hWndMain, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SendTo(m_run.m_hWndMain, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    // Windows may end the process as soon as the message is answered: all is done by then.
+    if (bTrayAnswers) {
+        EXPECT_FALSE(TrayIconExists(m_run.m_hWndMain)) << "the tray icon outlives the session";
+    }
+    const std::string written = LoggedBytes();
+    EXPECT_TRUE(m_run.WaitForExit(EXIT_TIMEOUT)) << "Wendle.exe does not end after the session";
+    EXPECT_EQ(LoggedBytes(), written) << "lines written after the end of the session";
+    flood.Stop();
+    ExpectWholeConsecutiveFloodLines(written);
+}
+
+TEST_F(CEndToEndTest, ASecondStartWhileTheFirstClosesTakesOverOnceItHasEnded)
+{
+    m_run.Start(m_dir.Path());
+    ASSERT_FALSE(HasFatalFailure());
+    const DWORD dwFirst = m_run.m_dwProcessId;
+    CFlood flood;
+    ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes(LogFile()).size() > 20000; }, START_TIMEOUT));
+    m_run.ClickMainButton(IDC_BTN_CLOSE);
+    CWendleRun second;
+    second.Start(m_dir.Path());
+    ASSERT_FALSE(HasFatalFailure()) << "the second start did not take over";
+    EXPECT_TRUE(m_run.WaitForExit(0)) << "the first monitor still runs";
+    EXPECT_NE(second.m_dwProcessId, dwFirst);
+    flood.Stop();
+    SendAlarm(L"AP-01", L"08:00:00", L"CPU", L"high");
+    EXPECT_TRUE(PumpUntil([&] { return ItemCount(second.m_hWndAlarmList) > 0; }, EFFECT_TIMEOUT));
+}
+
+TEST_F(CEndToEndTest, AViewerInAnotherProgramHoldsUpNoLine)
+{
+    m_run.Start(m_dir.Path());
+    ASSERT_FALSE(HasFatalFailure());
+    // This test program is the viewer: it reads the file and lets others read, write and
+    // delete it, as viewers, backup and indexing do.
+    HANDLE hViewer = ::CreateFileW(LogFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(hViewer, INVALID_HANDLE_VALUE);
+    SendAlarm(L"AP-01", L"1", L"t", L"c");
+    SendRaw(L"not an alarm");
+    EXPECT_TRUE(LogFileIs("AP-01;1;t;c;\r\nnot an alarm\r\n")) << "myfile.txt holds: " << ReadFileBytes(LogFile());
+    ::CloseHandle(hViewer);
+}
+
+} // namespace

@@ -2,64 +2,20 @@
 // while a page hides them.
 #include "WindowTestSupport.h"
 
+#include "FloodSupport.h"
 #include "TrayIcon.h"
-
-#include <atomic>
-#include <thread>
 
 namespace {
 
 using CShutdownTest = CMonitorWindowTest;
 
-// Floods UDP 6000 with numbered alarms until told to stop.
-class CFlood {
-public:
-    CFlood()
-        : m_sender([this] {
-              CUdpSender udp;
-              for (int i = 0; m_bRunning; ++i) {
-                  udp.Send("flood;" + std::to_string(i) + ";t;c;");
-                  // About 2,000 a second: a pause of a millisecond after every other datagram.
-                  if (i % 2)
-                      ::Sleep(1);
-              }
-          })
-    {
-    }
-    CFlood(const CFlood&) = delete;
-    CFlood& operator=(const CFlood&) = delete;
-    ~CFlood() { Stop(); }
-    void Stop()
-    {
-        m_bRunning = false;
-        if (m_sender.joinable())
-            m_sender.join();
-    }
-
-private:
-    std::atomic<bool> m_bRunning{true};
-    std::thread m_sender;
-};
-
-// The lines of the archives and the log, oldest first, are whole and follow each other.
-void ExpectWholeConsecutiveFloodLines(const std::vector<std::string>& archives)
+// The lines of the archives and then of the log.
+std::string LoggedBytes(const std::vector<std::string>& archives)
 {
     std::string bytes;
     for (const std::string& archive : archives)
         bytes += ReadFileBytes(Widen(archive));
-    bytes += ReadFileBytes(L"myfile.txt");
-    ASSERT_GT(bytes.size(), 2u);
-    ASSERT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
-    int nExpected = -1;
-    for (std::size_t nStart = 0; nStart < bytes.size();) {
-        const std::size_t nEnd = bytes.find("\r\n", nStart);
-        const std::string line = bytes.substr(nStart, nEnd - nStart);
-        ASSERT_EQ(line.compare(0, 6, "flood;"), 0) << line;
-        const int n = std::stoi(line.substr(6));
-        ASSERT_TRUE(nExpected < 0 || n == nExpected) << "line " << n << " where " << nExpected << " was due";
-        nExpected = n + 1;
-        nStart = nEnd + 2;
-    }
+    return bytes + ReadFileBytes(L"myfile.txt");
 }
 
 struct CCloseCase {
@@ -102,7 +58,7 @@ TEST_F(CShutdownTest, CloseAndExitEndTheWindowInAFloodWithEveryLineWhole)
         EXPECT_TRUE(s_bClosedInTime);
         EXPECT_FALSE(dlg.m_pReceiver->IsListening());
         flood.Stop();
-        ExpectWholeConsecutiveFloodLines(Archives());
+        ExpectWholeConsecutiveFloodLines(LoggedBytes(Archives()));
     }
 }
 
@@ -125,7 +81,7 @@ TEST_F(CShutdownTest, TheEndOfTheSessionInAFloodWritesEverythingAndTakesTheIconA
     PumpMessages(200);
     EXPECT_EQ(ReadFileBytes(L"myfile.txt"), written) << "nothing is written after the end of the session";
     flood.Stop();
-    ExpectWholeConsecutiveFloodLines(Archives());
+    ExpectWholeConsecutiveFloodLines(LoggedBytes(Archives()));
 }
 
 // Counts WM_SETREDRAW TRUE reaching a window that is not visible itself.
