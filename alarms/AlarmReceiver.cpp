@@ -176,8 +176,11 @@ void CAlarmReceiver::WriteUntilStopped()
     CIntake intake;
     for (;;) {
         const TakeResult result = m_queue.Take(intake, WRITE_BATCH_MAX, m_log.HasPending() ? PENDING_RETRY : IDLE_WAIT);
-        if (result == TakeResult::Finished)
+        if (result == TakeResult::Finished) {
+            // One last try for lines still waiting for the file, once, without waiting.
+            m_log.Append({});
             return;
+        }
         try {
             if (result == TakeResult::Taken)
                 Write(intake);

@@ -1,0 +1,69 @@
+// The log file on its own, as the writer thread uses it: lines that wait for a file that cannot
+// be written, what is lost beyond their bound, and deletes and archives that fail.
+#include "AlarmLog.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+HANDLE HoldLog(DWORD dwSharing)
+{
+    return ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ, dwSharing, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST(AlarmLogTest, LinesBeyondTheWaitingBoundAreCountedInOneLineOfTheLog)
+{
+    CTempDir dir;
+    CAlarmLog log;
+    HANDLE hHeld = HoldLog(0);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < ALARM_LOG_PENDING_MAX + 10; ++i)
+        texts.push_back("a;" + std::to_string(i) + ";t;c;");
+    EXPECT_EQ(log.Append(texts), LogHealth::Failing);
+    EXPECT_EQ(log.Append({}), LogHealth::Unchanged) << "the failure is reported once";
+    ::CloseHandle(hHeld);
+    EXPECT_EQ(log.Append({}), LogHealth::Recovered);
+    EXPECT_FALSE(log.HasPending());
+
+    const std::string bytes = ReadFileBytes(ALARM_LOG_FILE);
+    const std::size_t firstEnd = bytes.find("\r\n");
+    const std::string lossLine = bytes.substr(0, firstEnd);
+    EXPECT_NE(lossLine.find("丢失 10 条数据报"), std::string::npos) << lossLine;
+    EXPECT_EQ(lossLine.find(';'), std::string::npos) << "the loss line must never read back as an alarm";
+    std::string expected;
+    for (std::size_t i = 10; i < texts.size(); ++i)
+        expected += texts[i] + "\r\n";
+    EXPECT_TRUE(bytes.substr(firstEnd + 2) == expected) << "the newest lines are kept, in order, once each";
+}
+
+TEST(AlarmLogTest, ADeleteOrArchiveThatFailsKeepsTheFileAndItsWaitingLines)
+{
+    CTempDir dir;
+    CAlarmLog log;
+    ASSERT_EQ(log.Append({"one"}), LogHealth::Unchanged);
+    // Reading and writing shared, deletion not: the file can be neither deleted nor renamed.
+    HANDLE hHeld = HoldLog(FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(log.Delete());
+    EXPECT_FALSE(log.Archive());
+    EXPECT_EQ(log.Append({"two"}), LogHealth::Unchanged);
+    ::CloseHandle(hHeld);
+    EXPECT_EQ(ReadFileBytes(ALARM_LOG_FILE), "one\r\ntwo\r\n");
+
+    // Lines that wait for the file go with it when it is deleted, and stay when it is not.
+    hHeld = HoldLog(FILE_SHARE_READ);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(log.Append({"three"}), LogHealth::Failing);
+    EXPECT_FALSE(log.Archive()) << "an archive must hold every line so far";
+    EXPECT_FALSE(log.Delete());
+    ::CloseHandle(hHeld);
+    EXPECT_EQ(log.Append({}), LogHealth::Recovered);
+    EXPECT_EQ(ReadFileBytes(ALARM_LOG_FILE), "one\r\ntwo\r\nthree\r\n");
+    EXPECT_TRUE(log.Archive());
+    EXPECT_FALSE(FileExists(ALARM_LOG_FILE));
+}
+
+} // namespace
