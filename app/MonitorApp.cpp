@@ -10,7 +10,6 @@ const wchar_t SINGLE_INSTANCE_MUTEX[] = L"Local\\Wendle.Monitor";
 constexpr ULONGLONG HANDOVER_WAIT_MILLISECONDS = 8000;
 constexpr DWORD HANDOVER_POLL_MILLISECONDS = 200;
 const char HANDOVER_FAILED[] = "进程监控程序已在运行，但找不到它的窗口，它也没有退出。请稍后再启动。";
-const char PROGRAM_TITLE[] = "进程监控程序";
 
 BOOL CALLBACK FindMonitorWindow(HWND hWnd, LPARAM lParam)
 {

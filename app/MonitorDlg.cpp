@@ -1,7 +1,6 @@
 #include "MonitorDlg.h"
 
 #include "AboutDlg.h"
-#include "TrayIcon.h"
 #include "WinApp.h"
 #include "resource.h"
 
@@ -13,19 +12,6 @@ constexpr int ALARM_COLUMN_WIDTH = 130;
 // The log page's place on the main window's client area, in pixels.
 constexpr int LOG_PAGE_X = 10;
 constexpr int LOG_PAGE_Y = 100;
-// A backlog of fed rows is applied in passes of about this long, so the window keeps answering
-// the operator in a storm; the next pass comes on a timer, which waits behind input and paint.
-constexpr UINT_PTR TIMER_FEED = 1;
-constexpr UINT FEED_PAUSE = 10;
-constexpr ULONGLONG FEED_PASS_MILLISECONDS = 50;
-constexpr std::size_t FEED_SLICE_ROWS = 100;
-// While the shell is still starting (a monitor started at logon) the icon cannot be added yet.
-constexpr UINT_PTR TIMER_TRAY_ADD = 2;
-constexpr UINT TRAY_ADD_RETRY = 2000;
-// Close and logoff wait this long at most for the receiver to write what it took in.
-constexpr DWORD RECEIVER_STOP_MILLISECONDS = 1700;
-const char ALARM_BALLOON_TITLE[] = "警告警告";
-const char PROGRAM_TITLE[] = "进程监控程序";
 
 // The controls of the alarm page, in the order both page switches walk them.
 constexpr int ALARM_PAGE_CONTROLS[] = {
@@ -127,8 +113,7 @@ BOOL CMonitorDlg::OnInitDialog()
     // The page starts hidden: its list's drawing is held until it shows.
     g_pLogPage->m_logList.SetRedraw(FALSE);
 
-    if (!AddTrayIcon())
-        ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
+    AddTrayIconUntilThere();
     // An elevated monitor would not hear that the shell restarted without this: the message
     // comes from a process of lower integrity.
     ::ChangeWindowMessageFilterEx(m_hWnd, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
@@ -166,112 +151,26 @@ BOOL CMonitorDlg::OnInitDialog()
     return TRUE;
 }
 
-void CMonitorDlg::OnDestroy()
+LRESULT CMonitorDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam)
 {
-    Default();
-    ::RemovePropW(m_hWnd, MONITOR_WINDOW_PROPERTY);
-    StopReceiver();
-}
-
-void CMonitorDlg::StopReceiver()
-{
-    if (!m_pReceiver)
-        return;
-    m_pReceiver->Feed().Close();
-    m_pReceiver->Stop();
-    if (!m_hReceiverThread)
-        return;
-    // Nothing of ours sends to this thread, so waiting without serving messages cannot
-    // deadlock, and no handler can run into the half-done close.
-    if (::WaitForSingleObject(m_hReceiverThread, RECEIVER_STOP_MILLISECONDS) == WAIT_TIMEOUT)
-        static_cast<void>(m_pReceiver.release());
-    ::CloseHandle(m_hReceiverThread);
-    m_hReceiverThread = nullptr;
-}
-
-void CMonitorDlg::Shutdown()
-{
-    m_bClosing = true;
-    // A second start from now on waits for this one to end instead of showing it.
-    ::RemovePropW(m_hWnd, MONITOR_WINDOW_PROPERTY);
-    ::KillTimer(m_hWnd, TIMER_FEED);
-    ::KillTimer(m_hWnd, TIMER_TRAY_ADD);
-    StopReceiver();
-    DeleteTrayIcon();
-}
-
-void CMonitorDlg::OnCloseApp()
-{
-    if (m_bClosing)
-        return;
-    Shutdown();
-    CDialog::OnOK();
-}
-
-LRESULT CMonitorDlg::OnQueryEndSession(WPARAM, LPARAM)
-{
-    return TRUE;
-}
-
-void CMonitorDlg::OnEndSession(BOOL bEnding)
-{
-    // Windows may end the process as soon as this returns: everything is written before.
-    if (bEnding)
-        OnCloseApp();
-}
-
-LRESULT CMonitorDlg::OnAlarmFeed(WPARAM, LPARAM)
-{
-    ApplyFeed();
+    if (wParam != TRAY_ICON_ID)
+        return 1;
+    switch (lParam) {
+    case WM_LBUTTONDBLCLK:
+        ShowWindow(SW_SHOW);
+        ::SetForegroundWindow(m_hWnd);
+        break;
+    case WM_RBUTTONUP:
+        TrackTrayMenu(m_hWnd);
+        break;
+    case NIN_BALLOONUSERCLICK:
+        ShowAlarmPage();
+        ShowAlarmDetails(m_nAlarmToShow);
+        break;
+    default:
+        break;
+    }
     return 0;
-}
-
-void CMonitorDlg::ApplyFeed()
-{
-    if (m_bClosing || !g_pLogPage)
-        return;
-    CListCtrl& logList = g_pLogPage->m_logList;
-    bool bMore = false, bAlarms = false;
-    std::vector<CFeedNotice> notices;
-    {
-        // The other page's list has its drawing held already.
-        CRedrawGuard redraw(m_bLogPageShown ? logList : m_alarmList);
-        const ULONGLONG start = ::GetTickCount64();
-        do {
-            CFeedSlice slice;
-            bMore = m_pReceiver->Feed().Take(slice, FEED_SLICE_ROWS);
-            if (slice.bClearLog)
-                logList.DeleteAllItems();
-            InsertRowsOnTop(logList, slice.logRows);
-            AppendRows(logList, slice.history);
-            if (slice.bClearMain)
-                m_alarmList.DeleteAllItems();
-            InsertRowsOnTop(m_alarmList, slice.mainRows);
-            bAlarms = bAlarms || !slice.mainRows.empty();
-            notices.insert(notices.end(), slice.notices.begin(), slice.notices.end());
-        } while (bMore && ::GetTickCount64() - start < FEED_PASS_MILLISECONDS);
-    }
-    if (bMore)
-        ::SetTimer(m_hWnd, TIMER_FEED, FEED_PAUSE, nullptr);
-    if (bAlarms) {
-        m_nAlarmToShow = 0;
-        ShowBalloon(m_alarmList.GetItemText(0, 1).c_str(), ALARM_BALLOON_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
-    }
-    // A notice outlives the alarm balloon of the same pass: the operator must read it.
-    for (const CFeedNotice& notice : notices) {
-        if (!m_bClosing)
-            ShowBalloon(notice.text.c_str(), PROGRAM_TITLE, BALLOON_TIMEOUT, notice.bWarning ? NIIF_WARNING : NIIF_INFO);
-    }
-}
-
-void CMonitorDlg::OnTimer(UINT_PTR nIDEvent)
-{
-    ::KillTimer(m_hWnd, nIDEvent);
-    if (nIDEvent == TIMER_FEED) {
-        ApplyFeed();
-    } else if (nIDEvent == TIMER_TRAY_ADD && !m_bClosing && !AddTrayIcon()) {
-        ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
-    }
 }
 
 LRESULT CMonitorDlg::OnTaskbarCreated(WPARAM, LPARAM)

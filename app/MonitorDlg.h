@@ -8,10 +8,11 @@
 #include "Gdi.h"
 #include "LogPageDlg.h"
 #include "SkinBtn.h"
-
-#include <shellapi.h>
+#include "TrayIcon.h"
 
 #include <memory>
+
+inline constexpr char PROGRAM_TITLE[] = "进程监控程序";
 
 // Marks the monitor's main window, so that a second start of the program can find it.
 constexpr wchar_t MONITOR_WINDOW_PROPERTY[] = L"Wendle.Monitor";
@@ -28,10 +29,15 @@ public:
     void ShowLogPage();
     void ShowAlarmDetails(int nRow);
 
-    BOOL AddTrayIcon();
-    BOOL DeleteTrayIcon();
-    // Either text may be null for an empty one; callers keep them within the record's fields.
-    BOOL ShowBalloon(const char* pszText, const char* pszTitle, UINT uTimeout, DWORD dwInfoFlags);
+    BOOL AddTrayIcon() { return ::AddTrayIcon(m_trayIconData, m_hWnd); }
+    BOOL DeleteTrayIcon() { return ::DeleteTrayIcon(m_trayIconData, m_hWnd); }
+    // Either text may be null for an empty one.
+    BOOL ShowBalloon(const char* pszText, const char* pszTitle, UINT uTimeout, DWORD dwInfoFlags)
+    {
+        return ShowTrayBalloon(m_trayIconData, pszText, pszTitle, uTimeout, dwInfoFlags);
+    }
+    std::string LastBalloonText() const { return TrayBalloonText(m_trayIconData); }
+    std::string LastBalloonTitle() const { return TrayBalloonTitle(m_trayIconData); }
     LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
     void OnCloseApp();
 
@@ -75,13 +81,13 @@ protected:
     void OnEndSession(BOOL bEnding);
 
 private:
+    // The icon is added again and again until the shell takes it.
+    void AddTrayIconUntilThere();
     // Applies what the receiver fed, for a bounded time; the rest follows on a timer.
     void ApplyFeed();
     // Stops the hand-offs, then the receiver (what it took in is written), then the icon.
     void Shutdown();
     void StopReceiver();
-    // The fields that name and show the icon, as adding and removing it both set them.
-    void FillTrayIconFields();
 
     std::unique_ptr<CLogPageDlg> m_pLogPage;
     bool m_bLogPageShown = false;

@@ -1,7 +1,6 @@
-// The tray operations of the main window.
 #include "TrayIcon.h"
 
-#include "MonitorDlg.h"
+#include "Text.h"
 #include "WinApp.h"
 
 #include <cwchar>
@@ -16,6 +15,17 @@ template <std::size_t N> void CopyField(wchar_t (&field)[N], const char* pszText
     field[N - 1] = L'\0';
 }
 
+// The fields that name and show the icon, as adding and removing it both set them.
+void FillIconFields(NOTIFYICONDATAW& data, HWND hWnd)
+{
+    data.hWnd = hWnd;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uID = TRAY_ICON_ID;
+    data.cbSize = NOTIFYICONDATAW_V3_SIZE;
+    data.hIcon = ::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    CopyField(data.szTip, TRAY_TIP);
+}
+
 } // namespace
 
 UINT TaskbarCreatedMessage()
@@ -24,70 +34,53 @@ UINT TaskbarCreatedMessage()
     return nMessage;
 }
 
-void CMonitorDlg::FillTrayIconFields()
+BOOL AddTrayIcon(NOTIFYICONDATAW& data, HWND hWnd)
 {
-    m_trayIconData.hWnd = m_hWnd;
-    m_trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    m_trayIconData.uID = TRAY_ICON_ID;
-    m_trayIconData.cbSize = NOTIFYICONDATAW_V3_SIZE;
-    m_trayIconData.hIcon = ::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
-    CopyField(m_trayIconData.szTip, TRAY_TIP);
-}
-
-BOOL CMonitorDlg::AddTrayIcon()
-{
-    FillTrayIconFields();
-    m_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
+    FillIconFields(data, hWnd);
+    data.uCallbackMessage = WM_TRAY_NOTIFY;
     // NIM_ADD fails while the shell is still starting, and may report a time-out for an icon it
     // did add: an icon that takes a change is there.
-    return ::Shell_NotifyIconW(NIM_ADD, &m_trayIconData) || ::Shell_NotifyIconW(NIM_MODIFY, &m_trayIconData);
+    return ::Shell_NotifyIconW(NIM_ADD, &data) || ::Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
-BOOL CMonitorDlg::DeleteTrayIcon()
+BOOL DeleteTrayIcon(NOTIFYICONDATAW& data, HWND hWnd)
 {
-    FillTrayIconFields();
-    return ::Shell_NotifyIconW(NIM_DELETE, &m_trayIconData);
+    FillIconFields(data, hWnd);
+    return ::Shell_NotifyIconW(NIM_DELETE, &data);
 }
 
-BOOL CMonitorDlg::ShowBalloon(const char* pszText, const char* pszTitle, UINT uTimeout, DWORD dwInfoFlags)
+BOOL ShowTrayBalloon(NOTIFYICONDATAW& data, const char* pszText, const char* pszTitle, UINT uTimeout,
+                     DWORD dwInfoFlags)
 {
-    m_trayIconData.cbSize = NOTIFYICONDATAW_V3_SIZE;
+    data.cbSize = NOTIFYICONDATAW_V3_SIZE;
     // No NIF_GUID: the record carries no GUID, and a request that claims one is refused. The
     // balloon goes to the icon that hWnd and uID name.
-    m_trayIconData.uFlags = NIF_INFO;
-    m_trayIconData.uTimeout = uTimeout;
-    m_trayIconData.dwInfoFlags = dwInfoFlags;
-    m_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
-    CopyField(m_trayIconData.szInfo, pszText);
-    CopyField(m_trayIconData.szInfoTitle, pszTitle);
-    return ::Shell_NotifyIconW(NIM_MODIFY, &m_trayIconData);
+    data.uFlags = NIF_INFO;
+    data.uTimeout = uTimeout;
+    data.dwInfoFlags = dwInfoFlags;
+    data.uCallbackMessage = WM_TRAY_NOTIFY;
+    CopyField(data.szInfo, pszText);
+    CopyField(data.szInfoTitle, pszTitle);
+    return ::Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
-LRESULT CMonitorDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam)
+std::string TrayBalloonText(const NOTIFYICONDATAW& data)
 {
-    if (wParam != TRAY_ICON_ID)
-        return 1;
-    switch (lParam) {
-    case WM_LBUTTONDBLCLK:
-        ShowWindow(SW_SHOW);
-        ::SetForegroundWindow(m_hWnd);
-        break;
-    case WM_RBUTTONUP: {
-        POINT pt;
-        ::GetCursorPos(&pt);
-        HMENU hMenu = ::LoadMenuW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_TRAY_MENU));
-        // Without the foreground the menu would not close when the user clicks elsewhere.
-        ::SetForegroundWindow(m_hWnd);
-        ::TrackPopupMenu(::GetSubMenu(hMenu, 0), 0, pt.x, pt.y, 0, m_hWnd, nullptr);
-        ::DestroyMenu(hMenu);
-        break;
-    }
-    case NIN_BALLOONUSERCLICK:
-        ShowAlarmPage();
-        ShowAlarmDetails(m_nAlarmToShow);
-        break;
-    default:
-        break;
-    }
-    return 0;
+    return Narrow(data.szInfo);
+}
+
+std::string TrayBalloonTitle(const NOTIFYICONDATAW& data)
+{
+    return Narrow(data.szInfoTitle);
+}
+
+void TrackTrayMenu(HWND hWnd)
+{
+    POINT pt;
+    ::GetCursorPos(&pt);
+    HMENU hMenu = ::LoadMenuW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_TRAY_MENU));
+    // Without the foreground the menu would not close when the user clicks elsewhere.
+    ::SetForegroundWindow(hWnd);
+    ::TrackPopupMenu(::GetSubMenu(hMenu, 0), 0, pt.x, pt.y, 0, hWnd, nullptr);
+    ::DestroyMenu(hMenu);
 }

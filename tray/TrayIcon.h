@@ -1,9 +1,13 @@
-// The main window's icon in the notification area.
+// The icon in the notification area, as small functions over the record the shell takes.
+// They know no window class: the main window owns the record and forwards to them.
 #pragma once
 
 #include "resource.h"
 
 #include <windows.h>
+#include <shellapi.h>
+
+#include <string>
 
 // The tray icon's callback message to the main window.
 constexpr UINT WM_TRAY_NOTIFY = 5021;
@@ -13,3 +17,15 @@ constexpr UINT BALLOON_TIMEOUT = 3000;
 
 // The message the shell broadcasts when it starts again and every tray icon is gone.
 UINT TaskbarCreatedMessage();
+
+// Adds the window's icon, with its tip and callback message.
+BOOL AddTrayIcon(NOTIFYICONDATAW& data, HWND hWnd);
+BOOL DeleteTrayIcon(NOTIFYICONDATAW& data, HWND hWnd);
+// Either text may be null for an empty one; they are code page 936 and cut to the record's fields.
+BOOL ShowTrayBalloon(NOTIFYICONDATAW& data, const char* pszText, const char* pszTitle, UINT uTimeout,
+                     DWORD dwInfoFlags);
+// The last balloon's texts, as the record holds them.
+std::string TrayBalloonText(const NOTIFYICONDATAW& data);
+std::string TrayBalloonTitle(const NOTIFYICONDATAW& data);
+// The tray menu at the pointer, for the window that takes its commands.
+void TrackTrayMenu(HWND hWnd);
