@@ -81,7 +81,8 @@ BOOL CLogPageDlg::OnInitDialog()
     m_logList.InsertColumn(1, "日志时间", LVCFMT_LEFT, LOG_COLUMN_WIDTH);
     m_logList.InsertColumn(2, "告警内容", LVCFMT_LEFT, LOG_COLUMN_WIDTH);
     m_logList.InsertColumn(2, "告警类型", LVCFMT_LEFT, LOG_COLUMN_WIDTH);
-    m_logList.SetImageList(m_imageList, LVSIL_SMALL);
+    // Without LVS_SHAREIMAGELISTS the list destroys its image list with itself: it owns it now.
+    m_logList.SetImageList(m_imageList.Detach(), LVSIL_SMALL);
     ::ShowWindow(GetDlgItem(IDC_LOG_EDIT), SW_HIDE);
     return TRUE;
 }

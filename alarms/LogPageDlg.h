@@ -22,6 +22,19 @@ public:
     // Where the delete button sends the log's deletion, so that it falls in the file's order.
     void SetReceiver(CAlarmReceiver* pReceiver) { m_pReceiver = pReceiver; }
 
+    // What the main window does to the page's list as alarms are fed to it.
+    void InsertRowsOnTop(const std::vector<CAlarmRow>& rowsOldestFirst) { ::InsertRowsOnTop(m_logList, rowsOldestFirst); }
+    void AppendRows(const std::vector<CAlarmRow>& rows) { ::AppendRows(m_logList, rows); }
+    void Empty() { m_logList.DeleteAllItems(); }
+    // The list's drawing is held while the page is hidden, or while many rows change; it is let
+    // go only while the page shows, since WM_SETREDRAW TRUE makes a hidden window visible.
+    void HoldRedraw() { m_logList.SetRedraw(FALSE); }
+    void ReleaseRedraw()
+    {
+        m_logList.SetRedraw(TRUE);
+        m_logList.Invalidate();
+    }
+
     CListCtrl m_logList;
     std::string m_strLogEdit;
     CImageList m_imageList;

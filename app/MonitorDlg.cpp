@@ -111,7 +111,7 @@ BOOL CMonitorDlg::OnInitDialog()
     g_pLogPage->Create(IDD_LOG_PAGE, this);
     g_pLogPage->SetReceiver(m_pReceiver.get());
     // The page starts hidden: its list's drawing is held until it shows.
-    g_pLogPage->m_logList.SetRedraw(FALSE);
+    g_pLogPage->HoldRedraw();
 
     AddTrayIconUntilThere();
     // An elevated monitor would not hear that the shell restarted without this: the message
@@ -186,7 +186,7 @@ void CMonitorDlg::ShowAlarmPage()
 {
     if (g_pLogPage) {
         g_pLogPage->ShowWindow(SW_HIDE);
-        g_pLogPage->m_logList.SetRedraw(FALSE);
+        g_pLogPage->HoldRedraw();
         g_pLogPage->UpdateData(FALSE);
     }
     for (int nID : ALARM_PAGE_CONTROLS)
@@ -205,8 +205,7 @@ void CMonitorDlg::ShowLogPage()
         g_pLogPage->ShowWindow(SW_SHOW);
         ::SetWindowPos(g_pLogPage->GetSafeHwnd(), HWND_TOP, LOG_PAGE_X, LOG_PAGE_Y, rcPage.right - rcPage.left,
                        rcPage.bottom - rcPage.top, SWP_FRAMECHANGED);
-        g_pLogPage->m_logList.SetRedraw(TRUE);
-        g_pLogPage->m_logList.Invalidate();
+        g_pLogPage->ReleaseRedraw();
     }
     for (int nID : ALARM_PAGE_CONTROLS)
         ::ShowWindow(GetDlgItem(nID), SW_HIDE);

@@ -83,6 +83,8 @@ protected:
 private:
     // The icon is added again and again until the shell takes it.
     void AddTrayIconUntilThere();
+    // Holds or lets go the drawing of the list on the page that shows.
+    void SetShownListRedraw(BOOL bRedraw);
     // Applies what the receiver fed, for a bounded time; the rest follows on a timer.
     void ApplyFeed();
     // Stops the hand-offs, then the receiver (what it took in is written), then the icon.

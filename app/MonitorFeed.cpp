@@ -85,24 +85,38 @@ LRESULT CMonitorDlg::OnAlarmFeed(WPARAM, LPARAM)
     return 0;
 }
 
+void CMonitorDlg::SetShownListRedraw(BOOL bRedraw)
+{
+    // The hidden page's list has its drawing held for as long as it is hidden.
+    if (m_bLogPageShown) {
+        bRedraw ? g_pLogPage->ReleaseRedraw() : g_pLogPage->HoldRedraw();
+        return;
+    }
+    m_alarmList.SetRedraw(bRedraw);
+    if (bRedraw)
+        m_alarmList.Invalidate();
+}
+
 void CMonitorDlg::ApplyFeed()
 {
     if (m_bClosing || !g_pLogPage)
         return;
-    CListCtrl& logList = g_pLogPage->m_logList;
     bool bMore = false, bAlarms = false;
     std::vector<CFeedNotice> notices;
     {
-        // The other page's list has its drawing held already.
-        CRedrawGuard redraw(m_bLogPageShown ? logList : m_alarmList);
+        struct CShownListHold {
+            CMonitorDlg& dlg;
+            explicit CShownListHold(CMonitorDlg& owner) : dlg(owner) { dlg.SetShownListRedraw(FALSE); }
+            ~CShownListHold() { dlg.SetShownListRedraw(TRUE); }
+        } hold(*this);
         const ULONGLONG start = ::GetTickCount64();
         do {
             CFeedSlice slice;
             bMore = m_pReceiver->Feed().Take(slice, FEED_SLICE_ROWS);
             if (slice.bClearLog)
-                logList.DeleteAllItems();
-            InsertRowsOnTop(logList, slice.logRows);
-            AppendRows(logList, slice.history);
+                g_pLogPage->Empty();
+            g_pLogPage->InsertRowsOnTop(slice.logRows);
+            g_pLogPage->AppendRows(slice.history);
             if (slice.bClearMain)
                 m_alarmList.DeleteAllItems();
             InsertRowsOnTop(m_alarmList, slice.mainRows);

@@ -41,20 +41,6 @@ std::string CListCtrl::GetItemText(int nItem, int nSubItem) const
     return Narrow(GetItemTextW(nItem, nSubItem));
 }
 
-CRedrawGuard::CRedrawGuard(CWnd& wnd) : m_wnd(wnd), m_bHeld((wnd.GetStyle() & WS_VISIBLE) != 0)
-{
-    if (m_bHeld)
-        m_wnd.SendMessage(WM_SETREDRAW, FALSE);
-}
-
-CRedrawGuard::~CRedrawGuard()
-{
-    if (!m_bHeld)
-        return;
-    m_wnd.SendMessage(WM_SETREDRAW, TRUE);
-    m_wnd.Invalidate();
-}
-
 int CListCtrl::InsertColumn(int nCol, const std::string& strHeading, int nFormat, int nWidth, int nSubItem)
 {
     std::wstring heading = Widen(strHeading);

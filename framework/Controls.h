@@ -70,21 +70,6 @@ public:
     void SetRedraw(BOOL bRedraw) { SendMessage(WM_SETREDRAW, bRedraw); }
 };
 
-// Holds a window's drawing while many of its items change, then repaints it once. A hidden
-// window is left alone: WM_SETREDRAW TRUE makes the window it reaches visible, so it is sent
-// only to a window that is visible itself, and only in the same pass that sent FALSE.
-class CRedrawGuard {
-public:
-    explicit CRedrawGuard(CWnd& wnd);
-    CRedrawGuard(const CRedrawGuard&) = delete;
-    CRedrawGuard& operator=(const CRedrawGuard&) = delete;
-    ~CRedrawGuard();
-
-private:
-    CWnd& m_wnd;
-    const bool m_bHeld;
-};
-
 class CButton : public CWnd {
 protected:
     // Owner-drawn buttons draw themselves: the parent hands WM_DRAWITEM back to them.
