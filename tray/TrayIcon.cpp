@@ -34,34 +34,48 @@ void CMonitorDlg::FillTrayIconFields()
     CopyField(m_trayIconData.szTip, TRAY_TIP);
 }
 
+// The shell call is made on a copy with the record unlocked: waiting for the shell, this thread
+// serves messages sent to it, and one of them (a close, an alarm) may use the record again.
 BOOL CMonitorDlg::AddTrayIcon()
 {
-    std::lock_guard<std::mutex> lock(m_trayMutex);
-    FillTrayIconFields();
-    m_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
-    return ::Shell_NotifyIconW(NIM_ADD, &m_trayIconData);
+    NOTIFYICONDATAW data;
+    {
+        std::lock_guard<std::mutex> lock(m_trayMutex);
+        FillTrayIconFields();
+        m_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
+        data = m_trayIconData;
+    }
+    return ::Shell_NotifyIconW(NIM_ADD, &data);
 }
 
 BOOL CMonitorDlg::DeleteTrayIcon()
 {
-    std::lock_guard<std::mutex> lock(m_trayMutex);
-    FillTrayIconFields();
-    return ::Shell_NotifyIconW(NIM_DELETE, &m_trayIconData);
+    NOTIFYICONDATAW data;
+    {
+        std::lock_guard<std::mutex> lock(m_trayMutex);
+        FillTrayIconFields();
+        data = m_trayIconData;
+    }
+    return ::Shell_NotifyIconW(NIM_DELETE, &data);
 }
 
 BOOL CMonitorDlg::ShowBalloon(const char* pszText, const char* pszTitle, UINT uTimeout, DWORD dwInfoFlags)
 {
-    std::lock_guard<std::mutex> lock(m_trayMutex);
-    m_trayIconData.cbSize = NOTIFYICONDATAW_V3_SIZE;
-    // No NIF_GUID: the record carries no GUID, and a request that claims one is refused. The
-    // balloon goes to the icon that hWnd and uID name.
-    m_trayIconData.uFlags = NIF_INFO;
-    m_trayIconData.uTimeout = uTimeout;
-    m_trayIconData.dwInfoFlags = dwInfoFlags;
-    m_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
-    CopyField(m_trayIconData.szInfo, pszText);
-    CopyField(m_trayIconData.szInfoTitle, pszTitle);
-    return ::Shell_NotifyIconW(NIM_MODIFY, &m_trayIconData);
+    NOTIFYICONDATAW data;
+    {
+        std::lock_guard<std::mutex> lock(m_trayMutex);
+        m_trayIconData.cbSize = NOTIFYICONDATAW_V3_SIZE;
+        // No NIF_GUID: the record carries no GUID, and a request that claims one is refused. The
+        // balloon goes to the icon that hWnd and uID name.
+        m_trayIconData.uFlags = NIF_INFO;
+        m_trayIconData.uTimeout = uTimeout;
+        m_trayIconData.dwInfoFlags = dwInfoFlags;
+        m_trayIconData.uCallbackMessage = WM_TRAY_NOTIFY;
+        CopyField(m_trayIconData.szInfo, pszText);
+        CopyField(m_trayIconData.szInfoTitle, pszTitle);
+        data = m_trayIconData;
+    }
+    return ::Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
 LRESULT CMonitorDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam)
