@@ -36,9 +36,10 @@ bench: build
 fuzz: deps
 	@tools/fuzz.sh $(or $(SECONDS_EACH),600)
 
-# The zip an operator copies to a Windows workstation.
+# The zip an operator copies to a Windows workstation, and the installer for one or many.
 package: build
 	@tools/package.sh $(BUILD)/bin build/Wendle.zip
+	@tools/make-msi.sh $(BUILD)/bin build/Wendle.msi
 
 clean:
 	rm -rf build build-native

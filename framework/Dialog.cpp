@@ -64,6 +64,7 @@ INT_PTR CDialog::DoModal()
     CWnd* pOwner = m_pParentWnd ? m_pParentWnd : AfxGetMainWnd();
     HWND hOwner = pOwner && pOwner != this ? pOwner->GetSafeHwnd() : nullptr;
     m_nModalResult = -1;
+    m_bEndRequested = false;
     if (!CreateFromTemplate(m_nIDTemplate, hOwner))
         return -1;
     if (!IsWindowVisible()) {
@@ -95,9 +96,8 @@ INT_PTR CDialog::DoModal()
 
 void CDialog::RunModalLoop()
 {
-    m_bInModalLoop = true;
     MSG msg;
-    while (m_bInModalLoop) {
+    while (!m_bEndRequested) {
         const BOOL bResult = ::GetMessageW(&msg, nullptr, 0, 0);
         if (bResult == 0) {
             // Leave WM_QUIT for whoever runs the loop outside this one.
@@ -111,7 +111,6 @@ void CDialog::RunModalLoop()
             ::DispatchMessageW(&msg);
         }
     }
-    m_bInModalLoop = false;
 }
 
 BOOL CDialog::WalkPreTranslate(MSG* pMsg)
@@ -128,7 +127,7 @@ BOOL CDialog::WalkPreTranslate(MSG* pMsg)
 void CDialog::EndDialog(int nResult)
 {
     m_nModalResult = nResult;
-    m_bInModalLoop = false;
+    m_bEndRequested = true;
     // Wakes the loop in case nothing else is queued.
     ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
 }

@@ -49,6 +49,8 @@ private:
     BOOL WalkPreTranslate(MSG* pMsg);
     void RunModalLoop();
 
-    bool m_bInModalLoop = false;
+    // Set from the start of DoModal: an end asked for while the dialog is still opening (its
+    // initialisation lets messages sent from other threads in) must still end it.
+    bool m_bEndRequested = false;
     int m_nModalResult = -1;
 };

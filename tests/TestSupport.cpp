@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
-
 void RemoveTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW data;
@@ -28,8 +26,6 @@ void RemoveTree(const std::wstring& path)
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::RemoveDirectoryW(path.c_str());
 }
-
-} // namespace
 
 CTempDir::CTempDir()
 {

@@ -22,6 +22,9 @@ private:
     std::wstring m_strPrevious;
 };
 
+// Deletes the folder with everything in it.
+void RemoveTree(const std::wstring& path);
+
 // Dispatches this thread's messages for the given time.
 void PumpMessages(DWORD dwMilliseconds);
 // Dispatches this thread's messages until the condition holds or the time is up; returns the condition.

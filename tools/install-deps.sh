@@ -4,7 +4,7 @@ set -eu
 packages=(
     cmake make python3 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth fonts-wqy-microhei googletest
-    clang libclang-rt-14-dev zip
+    clang libclang-rt-14-dev zip wixl
 )
 missing=()
 for package in "${packages[@]}"; do

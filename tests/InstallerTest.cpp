@@ -1,0 +1,372 @@
+// The installer as an operator and an administrator use it: msiexec in its own process, the
+// installed files and shortcuts looked at where Windows puts them, and the installed monitor
+// started the way the shortcuts start it.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <iphlpapi.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "TestSupport.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t UPGRADE_CODE[] = L"{6B1E5D1C-3F7A-4C2B-9E0D-8A4F2C61B7E3}";
+// A package built with this version stands for an earlier release.
+const wchar_t OLDER_VERSION[] = L"0.0.1";
+constexpr DWORD MSIEXEC_TIMEOUT = 180000;
+// The port may still be held by a monitor another test has just closed.
+constexpr DWORD START_TIMEOUT = 120000;
+constexpr DWORD EFFECT_TIMEOUT = 10000;
+
+std::wstring FullPath(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH];
+    const DWORD n = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return std::wstring(full, n);
+}
+
+std::wstring ExeFolder()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+// The packages are built beside the programs' folder, the older one with OLDER_VERSION.
+std::wstring Package(bool bOlder = false)
+{
+    return FullPath(ExeFolder() + L"\\..\\installer\\Wendle" + (bOlder ? L"-" + std::wstring(OLDER_VERSION) : L"") +
+                    L".msi");
+}
+
+std::wstring ShellFolder(int nCsidl)
+{
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, nCsidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+std::wstring InstallFolder()
+{
+    return ShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs\\Wendle";
+}
+
+std::wstring StartMenuShortcut()
+{
+    return ShellFolder(CSIDL_PROGRAMS) + L"\\Wendle.lnk";
+}
+
+std::wstring StartupShortcut()
+{
+    return ShellFolder(CSIDL_STARTUP) + L"\\Wendle.lnk";
+}
+
+// Windows Installer writes folders with a final backslash; Explorer takes either.
+bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    auto normal = [](const std::wstring& path) {
+        std::wstring full = FullPath(path);
+        if (full.size() > 3 && full.back() == L'\\')
+            full.pop_back();
+        return full;
+    };
+    return lstrcmpiW(normal(a).c_str(), normal(b).c_str()) == 0;
+}
+
+std::vector<std::wstring> FileNames(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(data.cFileName);
+    } while (::FindNextFileW(hFind, &data));
+    ::FindClose(hFind);
+    return names;
+}
+
+HANDLE StartProgram(const std::wstring& exe, const std::wstring& args, const std::wstring& folder,
+                    DWORD* pdwProcessId = nullptr)
+{
+    std::wstring commandLine = QuoteArgument(exe) + L" " + args;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &process))
+        return nullptr;
+    ::CloseHandle(process.hThread);
+    if (pdwProcessId)
+        *pdwProcessId = process.dwProcessId;
+    return process.hProcess;
+}
+
+// Runs the program to its end and returns its exit code; one that does not end is killed.
+DWORD RunProgram(const std::wstring& exe, const std::wstring& args, DWORD dwTimeout)
+{
+    HANDLE hProcess = StartProgram(exe, args, {});
+    if (!hProcess)
+        return ::GetLastError() | 0x80000000u;
+    DWORD dwExit = STILL_ACTIVE;
+    if (::WaitForSingleObject(hProcess, dwTimeout) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(hProcess, &dwExit);
+    else
+        ::TerminateProcess(hProcess, 1);
+    ::CloseHandle(hProcess);
+    return dwExit;
+}
+
+DWORD Msiexec(const std::wstring& args)
+{
+    return RunProgram(ShellFolder(CSIDL_SYSTEM) + L"\\msiexec.exe", args + L" /qn", MSIEXEC_TIMEOUT);
+}
+
+// The product codes of every installed Wendle, of any version.
+std::vector<std::wstring> InstalledProducts()
+{
+    std::vector<std::wstring> products;
+    wchar_t code[39];
+    for (DWORD i = 0; ::MsiEnumRelatedProductsW(UPGRADE_CODE, 0, i, code) == ERROR_SUCCESS; ++i)
+        products.push_back(code);
+    return products;
+}
+
+std::wstring ProductVersion(const std::wstring& product)
+{
+    wchar_t version[64] = {};
+    DWORD cch = static_cast<DWORD>(std::size(version));
+    ::MsiGetProductInfoW(product.c_str(), INSTALLPROPERTY_VERSIONSTRING, version, &cch);
+    return version;
+}
+
+// The product version in the program's own version record, as MSI writes versions.
+std::wstring VersionRecord(const std::wstring& exe)
+{
+    DWORD dwHandle = 0;
+    std::vector<unsigned char> data(::GetFileVersionInfoSizeW(exe.c_str(), &dwHandle));
+    VS_FIXEDFILEINFO* pInfo = nullptr;
+    UINT cb = 0;
+    if (data.empty() || !::GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(data.size()), data.data()) ||
+        !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&pInfo), &cb))
+        return L"<none>";
+    return std::to_wstring(HIWORD(pInfo->dwProductVersionMS)) + L"." + std::to_wstring(LOWORD(pInfo->dwProductVersionMS)) +
+           L"." + std::to_wstring(HIWORD(pInfo->dwProductVersionLS)) + L"." +
+           std::to_wstring(LOWORD(pInfo->dwProductVersionLS));
+}
+
+struct CShortcut {
+    bool bLoaded = false;
+    std::wstring target;
+    std::wstring workingDirectory;
+};
+
+CShortcut ReadShortcut(const std::wstring& path)
+{
+    CShortcut shortcut;
+    IShellLinkW* pLink = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&pLink))))
+        return shortcut;
+    IPersistFile* pFile = nullptr;
+    if (SUCCEEDED(pLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile)))) {
+        if (SUCCEEDED(pFile->Load(path.c_str(), STGM_READ))) {
+            wchar_t text[MAX_PATH] = {};
+            shortcut.bLoaded = SUCCEEDED(pLink->GetPath(text, MAX_PATH, nullptr, 0));
+            shortcut.target = text;
+            text[0] = L'\0';
+            pLink->GetWorkingDirectory(text, MAX_PATH);
+            shortcut.workingDirectory = text;
+        }
+        pFile->Release();
+    }
+    pLink->Release();
+    return shortcut;
+}
+
+// The process that has UDP port 6000 bound, 0 when nobody has.
+DWORD PortOwner()
+{
+    ULONG cbTable = 0;
+    ::GetExtendedUdpTable(nullptr, &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
+    std::vector<unsigned char> table(cbTable + 1024);
+    cbTable = static_cast<ULONG>(table.size());
+    if (::GetExtendedUdpTable(table.data(), &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0) != NO_ERROR)
+        return 0;
+    const auto* pTable = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(table.data());
+    for (DWORD i = 0; i < pTable->dwNumEntries; ++i) {
+        if (ntohs(static_cast<u_short>(pTable->table[i].dwLocalPort)) == 6000)
+            return pTable->table[i].dwOwningPid;
+    }
+    return 0;
+}
+
+struct CWindowSearch {
+    DWORD dwProcessId;
+    HWND hWnd;
+};
+
+HWND FindCloseButton(DWORD dwProcessId)
+{
+    CWindowSearch search{dwProcessId, nullptr};
+    ::EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto& found = *reinterpret_cast<CWindowSearch*>(lParam);
+            DWORD dwOwner = 0;
+            ::GetWindowThreadProcessId(hWnd, &dwOwner);
+            if (dwOwner == found.dwProcessId && ::GetDlgItem(hWnd, IDC_ALARM_LIST))
+                found.hWnd = ::GetDlgItem(hWnd, IDC_BTN_CLOSE);
+            return found.hWnd == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.hWnd;
+}
+
+class CInstallerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ::CoInitialize(nullptr); }
+    static void TearDownTestSuite() { ::CoUninitialize(); }
+    // Each test starts and leaves the prefix with no Wendle installed, whatever an earlier run left.
+    void SetUp() override { RemoveEverything(); }
+    void TearDown() override
+    {
+        if (m_hWendle) {
+            ::TerminateProcess(m_hWendle, 1);
+            ::WaitForSingleObject(m_hWendle, INFINITE);
+            ::CloseHandle(m_hWendle);
+        }
+        RemoveEverything();
+    }
+
+    static void RemoveEverything()
+    {
+        for (const std::wstring& product : InstalledProducts())
+            EXPECT_EQ(Msiexec(L"/x " + product), 0u) << "cannot uninstall an earlier Wendle";
+        RemoveTree(InstallFolder());
+    }
+
+    // Starts the installed monitor as the shortcut does and waits until it receives alarms.
+    void StartFrom(const CShortcut& shortcut)
+    {
+        m_hWendle = StartProgram(shortcut.target, {}, shortcut.workingDirectory, &m_dwWendleId);
+        ASSERT_NE(m_hWendle, nullptr) << "cannot start " << std::string(shortcut.target.begin(), shortcut.target.end());
+        ASSERT_TRUE(PumpUntil([this] { return PortOwner() == m_dwWendleId; }, START_TIMEOUT))
+            << "the installed Wendle.exe does not listen on UDP 6000";
+    }
+
+    // Closes the monitor with its own close button, as the operator does.
+    void CloseWendle()
+    {
+        HWND hButton = nullptr;
+        ASSERT_TRUE(PumpUntil([&] { return (hButton = FindCloseButton(m_dwWendleId)) != nullptr; }, EFFECT_TIMEOUT));
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutW(hButton, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, EFFECT_TIMEOUT, &result);
+        ASSERT_EQ(::WaitForSingleObject(m_hWendle, EFFECT_TIMEOUT), WAIT_OBJECT_0) << "Wendle.exe did not end";
+        ::CloseHandle(m_hWendle);
+        m_hWendle = nullptr;
+    }
+
+    static void ExpectInstalledProgram()
+    {
+        const std::wstring folder = InstallFolder();
+        for (const wchar_t* name : {L"Wendle.exe", L"alarmsend.exe", L"README-Windows.txt"})
+            EXPECT_TRUE(FileExists(folder + L"\\" + name)) << "not installed: " << std::string(name, name + lstrlenW(name));
+        EXPECT_EQ(FileNames(folder + L"\\image"), FileNames(ExeFolder() + L"\\image"));
+        for (const std::wstring& path : {StartMenuShortcut(), StartupShortcut()}) {
+            const CShortcut shortcut = ReadShortcut(path);
+            EXPECT_TRUE(shortcut.bLoaded) << "no shortcut " << std::string(path.begin(), path.end());
+            EXPECT_TRUE(SamePath(shortcut.target, folder + L"\\Wendle.exe"))
+                << std::string(shortcut.target.begin(), shortcut.target.end());
+            EXPECT_TRUE(SamePath(shortcut.workingDirectory, folder))
+                << std::string(shortcut.workingDirectory.begin(), shortcut.workingDirectory.end());
+        }
+    }
+
+    HANDLE m_hWendle = nullptr;
+    DWORD m_dwWendleId = 0;
+};
+
+TEST_F(CInstallerTest, InstallsForTheUserAndStartsTheMonitorInItsFolderAndUninstallKeepsTheLogs)
+{
+    // Word count bit 3: no elevation is needed, so Windows asks no administrator.
+    MSIHANDLE hSummary = 0;
+    ASSERT_EQ(::MsiGetSummaryInformationW(0, Package().c_str(), 0, &hSummary), 0u);
+    INT nWordCount = 0;
+    UINT nType = 0;
+    ::MsiSummaryInfoGetPropertyW(hSummary, PIDSI_WORDCOUNT, &nType, &nWordCount, nullptr, nullptr, nullptr);
+    ::MsiCloseHandle(hSummary);
+    EXPECT_TRUE(nWordCount & 8) << "the package asks for elevation: word count " << nWordCount;
+
+    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package())), 0u);
+    const std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(products.size(), 1u);
+    const std::wstring folder = InstallFolder();
+    EXPECT_EQ(ProductVersion(products[0]), VersionRecord(folder + L"\\Wendle.exe"));
+    ExpectInstalledProgram();
+    ASSERT_FALSE(HasFailure());
+
+    // At logon the Startup shortcut starts it: the log must land in the install folder.
+    StartFrom(ReadShortcut(StartupShortcut()));
+    ASSERT_FALSE(HasFatalFailure());
+    const std::wstring log = folder + L"\\myfile.txt";
+    ASSERT_EQ(RunProgram(folder + L"\\alarmsend.exe", L"AP-01 08:00:00 CPU high", EFFECT_TIMEOUT), 0u);
+    EXPECT_TRUE(PumpUntil([&] { return ReadFileBytes(log) == "AP-01;08:00:00;CPU;high;\r\n"; }, EFFECT_TIMEOUT))
+        << "myfile.txt holds: " << ReadFileBytes(log);
+    CloseWendle();
+    ASSERT_FALSE(HasFatalFailure());
+
+    const std::wstring archive = folder + L"\\myfile-20261208-101010.txt";
+    WriteFileBytes(archive, "AP-00;07:00:00;CPU;low;\r\n");
+    ASSERT_EQ(Msiexec(L"/x " + QuoteArgument(Package())), 0u);
+    EXPECT_TRUE(InstalledProducts().empty());
+    EXPECT_EQ(FileNames(folder), (std::vector<std::wstring>{L"myfile-20261208-101010.txt", L"myfile.txt"}));
+    EXPECT_FALSE(FileExists(folder + L"\\image"));
+    EXPECT_FALSE(FileExists(StartMenuShortcut()));
+    EXPECT_FALSE(FileExists(StartupShortcut()));
+    EXPECT_EQ(ReadFileBytes(log), "AP-01;08:00:00;CPU;high;\r\n");
+    EXPECT_EQ(ReadFileBytes(archive), "AP-00;07:00:00;CPU;low;\r\n");
+}
+
+TEST_F(CInstallerTest, NewerPackageReplacesTheOlderAndTheOlderDoesNotGoBackOverIt)
+{
+    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package(true))), 0u);
+    std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(ProductVersion(products[0]), OLDER_VERSION);
+
+    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package())), 0u);
+    products = InstalledProducts();
+    ASSERT_EQ(products.size(), 1u);
+    const std::wstring current = ProductVersion(products[0]);
+    EXPECT_EQ(current, VersionRecord(InstallFolder() + L"\\Wendle.exe"));
+    ExpectInstalledProgram();
+
+    EXPECT_NE(Msiexec(L"/i " + QuoteArgument(Package(true))), 0u);
+    products = InstalledProducts();
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(ProductVersion(products[0]), current);
+}
+
+TEST_F(CInstallerTest, MainFeatureAloneLeavesTheStartAtLogonShortcutOut)
+{
+    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package()) + L" ADDLOCAL=Main"), 0u);
+    EXPECT_TRUE(FileExists(InstallFolder() + L"\\Wendle.exe"));
+    EXPECT_TRUE(ReadShortcut(StartMenuShortcut()).bLoaded);
+    EXPECT_FALSE(FileExists(StartupShortcut()));
+}
+
+} // namespace

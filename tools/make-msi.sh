@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the Windows Installer package of installer/Wendle.wxs with wixl. Its version is the
+# product version of the program's own version record (res/Wendle.rc) unless one is given.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+    echo "usage: $0 BUILD_BIN_DIR OUT_MSI [VERSION]" >&2
+    exit 2
+fi
+bin=$(cd "$1" && pwd)
+out=$2
+version=${3:-$(sed -n 's/^PRODUCTVERSION *\([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\).*/\1.\2.\3.\4/p' \
+    "$root/res/Wendle.rc")}
+if ! [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+(\.[0-9]+)?$ ]]; then
+    echo "make-msi: no product version (got '$version')" >&2
+    exit 1
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$here/stage-package.sh" "$bin" "$work/stage"
+# Every picture in the "image" folder goes in, whatever pictures the build draws.
+{
+    echo '<?xml version="1.0" encoding="utf-8"?>'
+    echo '<Include xmlns="http://schemas.microsoft.com/wix/2006/wi">'
+    for path in "$work/stage/image"/*; do
+        name=$(basename "$path")
+        echo "  <File Id=\"Image_${name//[^A-Za-z0-9_.]/_}\" Name=\"$name\" Source=\"image/$name\"/>"
+    done
+    echo '</Include>'
+} > "$work/images.wxi"
+
+mkdir -p "$(dirname "$out")"
+out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
+rm -f "$out"
+# wixl takes the files' sources relative to the folder it runs in.
+(cd "$work/stage" && wixl -D Version="$version" -I "$work" -o "$out" "$root/installer/Wendle.wxs")
+echo "Built $out (version $version)"
