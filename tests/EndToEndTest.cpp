@@ -27,10 +27,10 @@ constexpr UINT TRAY_ICON_ID = 128;
 // Port 6000 is shared by the whole machine: a Wendle that finds it taken keeps retrying, and
 // the start waits that long for another program to let go.
 constexpr DWORD START_TIMEOUT = 120000;
-constexpr DWORD EFFECT_TIMEOUT = 10000;
-constexpr DWORD EXIT_TIMEOUT = 5000;
-constexpr DWORD CHILD_TIMEOUT = 30000;
-constexpr UINT MESSAGE_TIMEOUT = 5000;
+constexpr DWORD EFFECT_TIMEOUT = CONDITION_DEADLINE;
+constexpr DWORD EXIT_TIMEOUT = CONDITION_DEADLINE;
+constexpr DWORD CHILD_TIMEOUT = CONDITION_DEADLINE;
+constexpr UINT MESSAGE_TIMEOUT = CONDITION_DEADLINE;
 const POINT PT_AWAY = {1200, 1000};
 
 std::wstring ExeFolder()

@@ -44,11 +44,10 @@ TEST_F(CStormTest, AHandOffThatCrossesTheLogPageCapKeepsTheLinesAfterTheCappingA
     // The first alarm holds the receiver in its hand-off while this thread does not take
     // messages, so everything sent meanwhile arrives as one batch.
     SendDatagram("hold;h;h;h;");
-    ::Sleep(200);
+    ASSERT_TRUE(WaitUntil([] { return FileSize(L"myfile.txt") == 13; })) << "the first alarm is not recorded";
     CUdpSender sender;
     for (const char* datagram : {"n1", "a1;1;1;1;", "n2", "a2;2;2;2;", "n3", "a3;3;3;3;"})
         sender.Send(datagram);
-    ::Sleep(200);
     SendAndSettle({});
     // a1 filled the list; a2 found it full.
     EXPECT_EQ(ReadFileBytes(L"myfile.txt"), "n3\r\na3;3;3;3;\r\nmarker;m;m;m;\r\n");

@@ -21,7 +21,7 @@ protected:
     {
         m_pDlg = std::make_unique<CMonitorDlg>();
         ASSERT_TRUE(m_pDlg->Create(IDD_MAIN, nullptr));
-        ASSERT_TRUE(PumpUntil([this] { return m_pDlg->m_receiver.IsListening(); }, 10000));
+        ASSERT_TRUE(PumpUntil([this] { return m_pDlg->m_receiver.IsListening(); }));
     }
     void Close()
     {
@@ -43,7 +43,8 @@ protected:
         for (const std::string& datagram : datagrams)
             SendDatagram(datagram);
         SendDatagram(MARKER);
-        ASSERT_TRUE(PumpUntil([this] { return AlarmList().GetItemText(0, 0) == "marker"; }, 10000));
+        ASSERT_TRUE(PumpUntil([this] { return AlarmList().GetItemText(0, 0) == "marker"; }))
+            << "the marker is not row 0 of the alarm list; row 0 is '" << AlarmList().GetItemText(0, 0) << "'";
     }
     static std::vector<std::string> Row(CListCtrl& list, int nRow)
     {
