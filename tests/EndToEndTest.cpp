@@ -471,7 +471,10 @@ protected:
     std::wstring LogFile() const { return m_dir.Path() + L"\\myfile.txt"; }
     bool LogFileIs(const std::string& bytes) const
     {
-        return PumpUntil([&] { return ReadFileBytes(LogFile()) == bytes; }, EFFECT_TIMEOUT);
+        // The wait looks at the size, which is read without opening the file: a reader that
+        // holds it open at the moment Wendle retries a failing log makes that retry fail too.
+        PumpUntil([&] { return FileSize(LogFile()) == bytes.size(); }, EFFECT_TIMEOUT);
+        return ReadFileBytes(LogFile()) == bytes;
     }
     bool AlarmCountsAre(int nAlarmRows, int nLogRows) const
     {
