@@ -471,10 +471,11 @@ protected:
     std::wstring LogFile() const { return m_dir.Path() + L"\\myfile.txt"; }
     bool LogFileIs(const std::string& bytes) const
     {
-        // The wait looks at the size, which is read without opening the file: a reader that
-        // holds it open at the moment Wendle retries a failing log makes that retry fail too.
-        PumpUntil([&] { return FileSize(LogFile()) == bytes.size(); }, EFFECT_TIMEOUT);
-        return ReadFileBytes(LogFile()) == bytes;
+        // The file is opened only once it has the expected size, when Wendle is done with it:
+        // a reader that holds it open at the moment Wendle retries a failing log makes that
+        // retry fail too, and one that opens it while Wendle writes finds it locked.
+        return PumpUntil([&] { return FileSize(LogFile()) == bytes.size() && ReadFileBytes(LogFile()) == bytes; },
+                         EFFECT_TIMEOUT);
     }
     bool AlarmCountsAre(int nAlarmRows, int nLogRows) const
     {
