@@ -3,7 +3,7 @@ BUILD := build/win
 CMAKE_FLAGS := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
 RUN_DIR := build/run
 
-.PHONY: all deps build run test test-windows test-native bench fuzz package clean
+.PHONY: all deps build run test test-windows test-native soak bench fuzz package clean
 
 all: build
 
@@ -27,6 +27,11 @@ test-windows: build
 
 test-native: deps
 	@tools/native-tests.sh
+
+# Runs the Windows tests RUNS times from one build (default 10) and counts the passes; LOAD=1
+# keeps every core busy meanwhile.
+soak:
+	@tools/soak-tests.sh $(or $(RUNS),10) $(if $(filter-out 0,$(LOAD)),--load)
 
 # Measures the receive path under Wine and prints a table of figures against their limits.
 bench: build

@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -116,63 +117,119 @@ TEST(AlarmSendArgs, SplitsLinesKeepingBytesAndBlankLines)
 
 // ---- the real executable against a real socket ----
 
+// Collects every datagram sent to its port. It must never be the reason a datagram is lost: the
+// socket gets a large buffer and a thread that does nothing but a blocking receive, so a burst
+// waits in the socket however late that thread is scheduled.
 class CUdpReceiver {
 public:
     CUdpReceiver()
     {
-        m_hSocket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_hSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        int cbAddr = sizeof addr;
-        getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&addr), &cbAddr);
-        m_usPort = ntohs(addr.sin_port);
+        m_hSocket = BoundSocket(RECEIVE_BUFFER);
+        m_usPort = PortOf(m_hSocket);
+        m_hControl = BoundSocket(0);
+        m_usControlPort = PortOf(m_hControl);
         m_thread = std::thread([this] { Collect(); });
     }
     ~CUdpReceiver()
     {
         m_bStop = true;
+        SendControl();
         m_thread.join();
+        closesocket(m_hControl);
         closesocket(m_hSocket);
     }
     unsigned short Port() const { return m_usPort; }
 
-    // Waits for nExpected datagrams, then a little longer to catch any extra ones.
+    // What arrived once nExpected datagrams are in, up to a fence datagram of our own sent
+    // afterwards: the sender has ended by then, so anything extra it sent is already queued
+    // ahead of the fence. A loss shows as a short list after the deadline, not as a hang.
     std::vector<std::string> Received(size_t nExpected)
     {
+        const auto deadline = std::chrono::steady_clock::now() + RECEIVE_DEADLINE;
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_cvReceived.wait_for(lock, std::chrono::seconds(10), [&] { return m_vecReceived.size() >= nExpected; });
-        m_cvReceived.wait_for(lock, std::chrono::milliseconds(200), [&] { return m_vecReceived.size() > nExpected; });
+        m_cvReceived.wait_until(lock, deadline, [&] { return m_iError || m_vecReceived.size() >= nExpected; });
+        const size_t nFences = m_nFences;
+        lock.unlock();
+        SendControl();
+        lock.lock();
+        const bool bFenced = m_cvReceived.wait_until(lock, deadline + RECEIVE_DEADLINE,
+                                                     [&] { return m_iError || m_nFences > nFences; });
+        EXPECT_EQ(m_iError, 0) << "the test's receiver failed in recvfrom";
+        EXPECT_TRUE(bFenced) << "the test's own fence datagram never arrived";
         return m_vecReceived;
     }
 
 private:
+    static constexpr int RECEIVE_BUFFER = 8 << 20;
+    static constexpr std::chrono::seconds RECEIVE_DEADLINE{60};
+
+    static SOCKET BoundSocket(int cbReceiveBuffer)
+    {
+        const SOCKET hSocket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        EXPECT_NE(hSocket, INVALID_SOCKET) << "socket: error " << WSAGetLastError();
+        if (cbReceiveBuffer)
+            setsockopt(hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&cbReceiveBuffer),
+                       sizeof cbReceiveBuffer);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(hSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0)
+            << "bind: error " << WSAGetLastError();
+        return hSocket;
+    }
+    static unsigned short PortOf(SOCKET hSocket)
+    {
+        sockaddr_in addr{};
+        int cbAddr = sizeof addr;
+        getsockname(hSocket, reinterpret_cast<sockaddr*>(&addr), &cbAddr);
+        return ntohs(addr.sin_port);
+    }
+
+    // A datagram from the control socket is a fence, or the signal to stop; it is never data.
+    void SendControl()
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(m_usPort);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(m_hControl, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+
     void Collect()
     {
         std::vector<char> vecBuffer(65536);
-        while (!m_bStop) {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(m_hSocket, &readable);
-            timeval tvWait{0, 50000};
-            if (select(0, &readable, nullptr, nullptr, &tvWait) != 1)
-                continue;
-            const int cbRead = recv(m_hSocket, vecBuffer.data(), static_cast<int>(vecBuffer.size()), 0);
-            if (cbRead < 0)
-                continue;
+        for (;;) {
+            sockaddr_in from{};
+            int cbFrom = sizeof from;
+            const int cbRead = recvfrom(m_hSocket, vecBuffer.data(), static_cast<int>(vecBuffer.size()), 0,
+                                        reinterpret_cast<sockaddr*>(&from), &cbFrom);
+            const int iError = cbRead < 0 ? WSAGetLastError() : 0;
+            const bool bControl = cbRead >= 0 && ntohs(from.sin_port) == m_usControlPort;
+            if (bControl && m_bStop)
+                return;
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_vecReceived.emplace_back(vecBuffer.data(), static_cast<size_t>(cbRead));
+            if (iError)
+                m_iError = iError;
+            else if (bControl)
+                ++m_nFences;
+            else
+                m_vecReceived.emplace_back(vecBuffer.data(), static_cast<size_t>(cbRead));
             m_cvReceived.notify_all();
+            if (iError)
+                return;
         }
     }
 
     SOCKET m_hSocket = INVALID_SOCKET;
+    SOCKET m_hControl = INVALID_SOCKET;
     unsigned short m_usPort = 0;
+    unsigned short m_usControlPort = 0;
     std::atomic<bool> m_bStop{false};
     std::mutex m_mutex;
     std::condition_variable m_cvReceived;
     std::vector<std::string> m_vecReceived;
+    size_t m_nFences = 0;
+    int m_iError = 0;
     std::thread m_thread;
 };
 
@@ -200,6 +257,8 @@ std::string Drain(HANDLE hRead)
     CloseHandle(hRead);
     return strData;
 }
+
+constexpr DWORD RUN_DEADLINE_MS = 60000;
 
 // Output is a line or two, far below the pipe size, so reading after exit cannot deadlock.
 CRun RunAlarmSend(const Args& vecArgs, const std::string& strStdin = {})
@@ -238,7 +297,11 @@ CRun RunAlarmSend(const Args& vecArgs, const std::string& strStdin = {})
         CloseHandle(hErrRead);
         return run;
     }
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+    // A run that never ends is ended here: reading its output would wait for it forever.
+    const bool bEnded = WaitForSingleObject(pi.hProcess, RUN_DEADLINE_MS) == WAIT_OBJECT_0;
+    EXPECT_TRUE(bEnded) << "alarmsend.exe still runs after " << RUN_DEADLINE_MS / 1000 << " s";
+    if (!bEnded)
+        TerminateProcess(pi.hProcess, 255);
     GetExitCodeProcess(pi.hProcess, &run.m_dwExitCode);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
@@ -317,12 +380,37 @@ TEST_F(AlarmSendExe, StandardInputRepeatedWithCountReportsTotals)
     EXPECT_EQ(run.m_strOut.rfind("sent 6 datagrams in ", 0), 0u) << run.m_strOut;
 }
 
-TEST_F(AlarmSendExe, PacedRunDeliversEveryDatagram)
+// Names the first difference rather than printing two long lists.
+void ExpectSameDatagrams(const Datagrams& received, const Datagrams& expected)
 {
-    const CRun run = RunAlarmSend(WithPort({L"--rate", L"5000", L"--count", L"500", L"--raw", L"r"}));
+    const auto [itReceived, itExpected] =
+        std::mismatch(received.begin(), received.end(), expected.begin(), expected.end());
+    if (itReceived == received.end() && itExpected == expected.end())
+        return;
+    ADD_FAILURE() << "received " << received.size() << " of " << expected.size() << " datagrams; #"
+                  << (itReceived - received.begin()) << " is '"
+                  << (itReceived == received.end() ? "<nothing>" : *itReceived) << "' instead of '"
+                  << (itExpected == expected.end() ? "<nothing>" : *itExpected) << "'";
+}
+
+TEST_F(AlarmSendExe, PacedRunDeliversEveryDatagramInOrder)
+{
+    // Few enough datagrams that the whole run fits even a default-sized receive buffer, so
+    // the check does not rest on the buffer the machine grants.
+    constexpr int nLines = 100;
+    std::string strLines;
+    Datagrams lines;
+    for (int i = 0; i < nLines; ++i) {
+        lines.push_back("p" + std::to_string(i));
+        strLines += lines.back() + "\n";
+    }
+    const CTempFile file(strLines);
+    const CRun run = RunAlarmSend(WithPort({L"--rate", L"2000", L"--count", L"2", L"--file", file.Path()}));
     EXPECT_EQ(run.m_dwExitCode, 0u) << run.m_strErr;
-    EXPECT_EQ(m_receiver.Received(500), Datagrams(500, "r"));
-    EXPECT_EQ(run.m_strOut.rfind("sent 500 datagrams in ", 0), 0u) << run.m_strOut;
+    Datagrams expected = lines;
+    expected.insert(expected.end(), lines.begin(), lines.end());
+    ExpectSameDatagrams(m_receiver.Received(expected.size()), expected);
+    EXPECT_EQ(run.m_strOut.rfind("sent 200 datagrams in ", 0), 0u) << run.m_strOut;
 }
 
 TEST_F(AlarmSendExe, BadArgumentsExitWithTwoAndSendNothing)

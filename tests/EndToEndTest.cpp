@@ -29,10 +29,10 @@ constexpr UINT TRAY_ICON_ID = 128;
 // Port 6000 is shared by the whole machine: a Wendle that finds it taken keeps retrying, and
 // the start waits that long for another program to let go.
 constexpr DWORD START_TIMEOUT = 120000;
-constexpr DWORD EFFECT_TIMEOUT = 10000;
-constexpr DWORD EXIT_TIMEOUT = 5000;
-constexpr DWORD CHILD_TIMEOUT = 30000;
-constexpr UINT MESSAGE_TIMEOUT = 5000;
+constexpr DWORD EFFECT_TIMEOUT = CONDITION_DEADLINE;
+constexpr DWORD EXIT_TIMEOUT = CONDITION_DEADLINE;
+constexpr DWORD CHILD_TIMEOUT = CONDITION_DEADLINE;
+constexpr UINT MESSAGE_TIMEOUT = CONDITION_DEADLINE;
 const POINT PT_AWAY = {1200, 1000};
 
 std::wstring ExeFolder()
@@ -489,7 +489,11 @@ protected:
     }
     bool LogFileIs(const std::string& bytes) const
     {
-        return PumpUntil([&] { return ReadFileBytes(LogFile()) == bytes; }, EFFECT_TIMEOUT);
+        // The file is opened only once it has the expected size, when Wendle is done with it:
+        // a reader that holds it open at the moment Wendle retries a failing log makes that
+        // retry fail too, and one that opens it while Wendle writes finds it locked.
+        return PumpUntil([&] { return FileSize(LogFile()) == bytes.size() && ReadFileBytes(LogFile()) == bytes; },
+                         EFFECT_TIMEOUT);
     }
     bool AlarmCountsAre(int nAlarmRows, int nLogRows) const
     {

@@ -27,7 +27,7 @@ const wchar_t OLDER_VERSION[] = L"0.0.1";
 constexpr DWORD MSIEXEC_TIMEOUT = 180000;
 // The port may still be held by a monitor another test has just closed.
 constexpr DWORD START_TIMEOUT = 120000;
-constexpr DWORD EFFECT_TIMEOUT = 10000;
+constexpr DWORD EFFECT_TIMEOUT = CONDITION_DEADLINE;
 
 std::wstring FullPath(const std::wstring& path)
 {

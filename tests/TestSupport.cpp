@@ -73,6 +73,25 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD dwTimeoutMillisecon
     }
 }
 
+bool PumpWaiting()
+{
+    return PumpUntil([] {
+        MSG msg;
+        return !::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    });
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMilliseconds)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + dwTimeoutMilliseconds;
+    while (!condition()) {
+        if (::GetTickCount64() >= deadline)
+            return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
 void SendDatagram(const std::string& bytes, unsigned short nPort)
 {
     CUdpSender(nPort).Send(bytes);
@@ -136,6 +155,14 @@ std::string ReadFileBytes(const std::wstring& path)
 bool FileExists(const std::wstring& path)
 {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+ULONGLONG FileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes)

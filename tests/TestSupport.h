@@ -25,10 +25,19 @@ private:
 // Deletes the folder with everything in it.
 void RemoveTree(const std::wstring& path);
 
+// How long a test waits for something it expects. Waits end as soon as the condition holds,
+// so this only bounds how long a failing test takes; a busy machine must never reach it.
+constexpr DWORD CONDITION_DEADLINE = 60000;
+
 // Dispatches this thread's messages for the given time.
 void PumpMessages(DWORD dwMilliseconds);
 // Dispatches this thread's messages until the condition holds or the time is up; returns the condition.
-bool PumpUntil(const std::function<bool()>& condition, DWORD dwTimeoutMilliseconds = 5000);
+bool PumpUntil(const std::function<bool()>& condition, DWORD dwTimeoutMilliseconds = CONDITION_DEADLINE);
+// Dispatches this thread's messages until none is waiting.
+bool PumpWaiting();
+// Waits for the condition without taking messages, for tests that hold the window's thread on
+// purpose; returns the condition.
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMilliseconds = CONDITION_DEADLINE);
 
 // Sends one datagram with exactly these bytes to 127.0.0.1.
 void SendDatagram(const std::string& bytes, unsigned short nPort = 6000);
@@ -53,6 +62,9 @@ std::wstring QuoteArgument(const std::wstring& arg);
 // The whole content of a file, or "<absent>" when it cannot be opened.
 std::string ReadFileBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
+// The size of a file, read without opening it, so a writer that shares nothing is not disturbed;
+// 0 when it does not exist.
+ULONGLONG FileSize(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Writes a file of the given pixel colours as a 24-bit bitmap.
 void WriteBitmapFile(const std::wstring& path, int nWidth, int nHeight, const std::function<COLORREF(int, int)>& pixel);

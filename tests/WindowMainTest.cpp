@@ -31,7 +31,7 @@ void ClickList(CListCtrl& list, POINT pt)
 {
     ::PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
     ::SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pt.x, pt.y));
-    PumpMessages(50);
+    PumpWaiting();
 }
 
 POINT RowPoint(CListCtrl& list, int nRow)

@@ -66,7 +66,7 @@ TEST_F(CShutdownTest, TheEndOfTheSessionInAFloodWritesEverythingAndTakesTheIconA
 {
     Open();
     CFlood flood;
-    ASSERT_TRUE(PumpUntil([] { return ReadFileBytes(L"myfile.txt").size() > 20000; }, 60000));
+    ASSERT_TRUE(PumpUntil([] { return ReadFileBytes(L"myfile.txt").size() > 20000; }));
     EXPECT_EQ(Dlg().SendMessage(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
     Dlg().SendMessage(WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
     // Once the message is answered, Windows may end the process: all is done by then.

@@ -79,7 +79,7 @@ protected:
         ::SetCursorPos(PT_AWAY.x, PT_AWAY.y);
         ASSERT_TRUE(m_dlg.Create(IDD_MAIN, nullptr));
         ASSERT_TRUE(PumpUntil([&] { return m_btn.m_bBgCaptured; }));
-        PumpMessages(50);
+        ASSERT_TRUE(PumpWaiting());
         RECT rc;
         m_btn.GetClientRect(&rc);
         W = rc.right;

@@ -24,8 +24,7 @@ protected:
     {
         m_pDlg = std::make_unique<CMonitorDlg>();
         ASSERT_TRUE(m_pDlg->Create(IDD_MAIN, nullptr));
-        ASSERT_TRUE(PumpUntil([this] { return m_pDlg->m_pReceiver->IsListening() && m_pDlg->m_pReceiver->Feed().IsIdle(); },
-                              60000));
+        ASSERT_TRUE(PumpUntil([this] { return m_pDlg->m_pReceiver->IsListening() && m_pDlg->m_pReceiver->Feed().IsIdle(); }));
     }
     void Close()
     {
@@ -47,7 +46,8 @@ protected:
         for (const std::string& datagram : datagrams)
             SendDatagram(datagram);
         SendDatagram(MARKER);
-        ASSERT_TRUE(PumpUntil([this] { return AlarmList().GetItemText(0, 0) == "marker"; }, 10000));
+        ASSERT_TRUE(PumpUntil([this] { return AlarmList().GetItemText(0, 0) == "marker"; }))
+            << "the marker is not row 0 of the alarm list; row 0 is '" << AlarmList().GetItemText(0, 0) << "'";
     }
     static std::vector<std::string> Row(CListCtrl& list, int nRow)
     {
@@ -97,7 +97,7 @@ protected:
     }
     static bool WaitForLog(const std::string& bytes)
     {
-        return PumpUntil([&bytes] { return ReadFileBytes(L"myfile.txt") == bytes; }, 60000);
+        return PumpUntil([&bytes] { return ReadFileBytes(L"myfile.txt") == bytes; });
     }
     std::string DetailText(int nID) const
     {

@@ -21,17 +21,26 @@ export WINEDEBUG=${WINEDEBUG:--all}
 
 xvfb_pid=""
 if [ -z "${DISPLAY:-}" ]; then
-    for n in $(seq 90 130); do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
-    done
-    echo "No display set: starting Xvfb on $display" >&2
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display itself and names it only once it takes clients: two runs that
+    # start together never share one, and a slow start is waited for instead of guessed.
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
     xvfb_pid=$!
-    export DISPLAY=$display
-    for _ in $(seq 50); do
-        [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+    for _ in $(seq 600); do
+        if [ -s "$display_file" ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+            break
+        fi
         sleep 0.1
     done
+    display=":$(cat "$display_file")"
+    rm -f "$display_file"
+    if [ "$display" = ":" ]; then
+        echo "Xvfb did not start within a minute" >&2
+        kill "$xvfb_pid" 2>/dev/null
+        exit 1
+    fi
+    echo "No display set: started Xvfb on $display" >&2
+    export DISPLAY=$display
 fi
 # One wineserver for every program the command starts, instead of one per program. Its
 # background services start here, with no output of ours to hold open: a test runner that
