@@ -107,6 +107,10 @@ void AddStormRows(CTable& table, const CStorm& storm, double dListRate)
     table.Row("storm: send to on disk, 50th percentile", Ms(Percentile(storm.vecOnDiskSeconds, 0.50)));
     DelayRow(table, "storm: send to on disk, 99th percentile", Percentile(storm.vecOnDiskSeconds, 0.99),
              ON_DISK_GOAL_SECONDS, static_cast<int>(storm.vecOnDiskSeconds.size()) == STORM_ALARMS);
+    table.Row("  the outside reader's longest pause between looks", Ms(storm.dReaderPauseSeconds));
+    const int nUnseen = STORM_ALARMS - static_cast<int>(storm.vecOnDiskSeconds.size());
+    if (nUnseen)
+        LossRow(table, "storm: lines the outside reader never saw", nUnseen, STORM_ALARMS);
     if (storm.dBacklogSeconds < 0) {
         table.Row("storm: last alarm listed after its send", "never");
         return;
@@ -141,6 +145,8 @@ void AddLoadRows(CTable& table, const CLoad& load, const CLoadStorm& storm)
     table.Row("  sender's real rate", Grouped(storm.dSentRate) + "/s", Grouped(LOAD_STORM_RATE) + "/s",
               Ratio(storm.dSentRate, LOAD_STORM_RATE));
     table.Row("  port bound after the window's creation", Ms(storm.dBoundSeconds));
+    DelayRow(table, "  send to on disk, 99th percentile", Percentile(storm.vecOnDiskSeconds, 0.99),
+             ON_DISK_GOAL_SECONDS, static_cast<int>(storm.vecOnDiskSeconds.size()) == LOAD_STORM_ALARMS);
 }
 
 } // namespace
@@ -174,6 +180,8 @@ void PrintReport(const CResults& results)
              LISTED_GOAL_SECONDS);
     DelayRow(table, "send to listed at 100/s, 99th percentile", Percentile(latency.vecSeconds, 0.99),
              LISTED_GOAL_SECONDS, latency.nMissing == 0);
+    table.Row("  of which send to on disk, 50th percentile", Ms(Percentile(latency.vecOnDiskSeconds, 0.50)));
+    table.Row("  of which send to on disk, 99th percentile", Ms(Percentile(latency.vecOnDiskSeconds, 0.99)));
     if (latency.nMissing)
         LossRow(table, "send to listed at 100/s, never listed", latency.nMissing, LATENCY_ALARMS);
     AddLoadRows(table, results.load, results.loadStorm);

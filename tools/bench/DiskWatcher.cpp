@@ -2,6 +2,8 @@
 
 #include "AlarmLog.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr DWORD POLL_MILLISECONDS = 1;
@@ -16,10 +18,14 @@ HANDLE OpenLog()
 
 } // namespace
 
-CDiskWatcher::CDiskWatcher(char chPhase, int nCount)
+CDiskWatcher::CDiskWatcher(char chPhase, int nCount, bool bFromEnd)
     : m_chPhase(chPhase), m_vecSentAt(static_cast<std::size_t>(nCount), 0),
-      m_vecSeenAt(static_cast<std::size_t>(nCount), 0), m_hFile(OpenLog()), m_thread(&CDiskWatcher::Run, this)
+      m_vecSeenAt(static_cast<std::size_t>(nCount), 0), m_hFile(OpenLog())
 {
+    LARGE_INTEGER end{};
+    if (bFromEnd && m_hFile != INVALID_HANDLE_VALUE && ::SetFilePointerEx(m_hFile, LARGE_INTEGER{}, &end, FILE_END))
+        m_ullOffset = static_cast<ULONGLONG>(end.QuadPart);
+    m_thread = std::thread(&CDiskWatcher::Run, this);
 }
 
 CDiskWatcher::~CDiskWatcher()
@@ -65,13 +71,24 @@ int CDiskWatcher::Seen()
     return m_nSeen;
 }
 
+double CDiskWatcher::LongestPauseSeconds()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return Seconds(m_llLongestPause);
+}
+
 void CDiskWatcher::Run()
 {
+    LONGLONG llLooked = QpcNow();
     while (!m_bStop) {
         if (!ReadMore()) {
             FollowName();
             ::Sleep(POLL_MILLISECONDS);
         }
+        const LONGLONG llNow = QpcNow();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_llLongestPause = std::max(m_llLongestPause, llNow - llLooked);
+        llLooked = llNow;
     }
 }
 

@@ -12,7 +12,8 @@
 
 class CDiskWatcher {
 public:
-    CDiskWatcher(char chPhase, int nCount);
+    // From the log's start, or from its end as it is now, for a log too long to read at once.
+    CDiskWatcher(char chPhase, int nCount, bool bFromEnd = false);
     CDiskWatcher(const CDiskWatcher&) = delete;
     CDiskWatcher& operator=(const CDiskWatcher&) = delete;
     ~CDiskWatcher();
@@ -24,6 +25,9 @@ public:
     // Seconds from the send of this line until it was seen, or -1 when it never was.
     double DelayOf(int nSeq);
     int Seen();
+    // The longest the reader went without looking, so that a delay it measured can be told
+    // from a delay of its own.
+    double LongestPauseSeconds();
 
 private:
     void Run();
@@ -38,6 +42,7 @@ private:
     std::vector<LONGLONG> m_vecSentAt;
     std::vector<LONGLONG> m_vecSeenAt;
     int m_nSeen = 0;
+    LONGLONG m_llLongestPause = 0;
     HANDLE m_hFile = INVALID_HANDLE_VALUE;
     ULONGLONG m_ullOffset = 0;
     std::string m_strPending;

@@ -2,6 +2,7 @@
 
 #include "AlarmLog.h"
 #include "BenchSupport.h"
+#include "DiskWatcher.h"
 #include "LiveWendle.h"
 #include "MachineLimits.h"
 #include "TestSupport.h"
@@ -13,7 +14,7 @@ namespace {
 
 constexpr DWORD LOAD_MAX_MILLISECONDS = 120000;
 constexpr DWORD BIND_MAX_MILLISECONDS = 60000;
-constexpr DWORD SEND_MAX_MILLISECONDS = 120000;
+constexpr DWORD ON_DISK_WAIT_MILLISECONDS = 5000;
 constexpr int WRITE_LINES_EACH = 20000;
 
 void WriteLongLog()
@@ -75,10 +76,13 @@ CLoadStorm SendWhileLoading()
         if (!storm.bBound)
             return storm;
         storm.dBoundSeconds = Seconds(QpcNow() - llStart);
+        CDiskWatcher watcher(PHASE_LOAD_STORM, LOAD_STORM_ALARMS, true);
         CSender sender(PHASE_LOAD_STORM, LOAD_STORM_ALARMS, LOAD_STORM_RATE);
         nSent = LOAD_STORM_ALARMS;
         live.Drain(sender, PHASE_LOAD_STORM, LOAD_STORM_ALARMS - 1);
+        watcher.WaitForAll(ON_DISK_WAIT_MILLISECONDS);
         storm.dSentRate = sender.AchievedRate();
+        storm.vecOnDiskSeconds = watcher.Delays();
     }
     const CRecordCount count = CountOnDisk(SeqsOnDisk(PHASE_LOAD_STORM), nSent);
     storm.nLost = count.nLost;

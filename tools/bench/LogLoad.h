@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 constexpr int LONG_LOG_LINES = 3000000;
 constexpr int LOAD_STORM_ALARMS = 20001;
 constexpr double LOAD_STORM_RATE = 5000;
@@ -24,6 +26,7 @@ struct CLoadStorm {
     int nDisordered = 0;
     double dSentRate = 0;
     double dBoundSeconds = 0;   // from creating the window until the port was bound
+    std::vector<double> vecOnDiskSeconds;
 };
 
 // Both in the same temporary folder, with one log of LONG_LOG_LINES lines written for them.

@@ -53,6 +53,7 @@ CStorm RunStorm(CLiveWendle& live)
     watcher.WaitForAll(ON_DISK_WAIT_MILLISECONDS);
     storm.dLastOnDiskSeconds = watcher.DelayOf(STORM_ALARMS - 1);
     storm.vecOnDiskSeconds = watcher.Delays();
+    storm.dReaderPauseSeconds = watcher.LongestPauseSeconds();
     storm.file = CountOnDisk(SeqsOnDisk(PHASE_STORM), STORM_ALARMS);
     storm.mainList = CountList(ListSeqs(live.MainList(), PHASE_STORM), STORM_ALARMS);
     storm.logList = CountList(ListSeqs(live.LogList(), PHASE_STORM), STORM_ALARMS);
@@ -78,6 +79,7 @@ CLatency MeasureLatency(CLiveWendle& live)
     CLatency latency;
     CListCtrl& list = live.MainList();
     int nNewest = -1;
+    CDiskWatcher watcher(PHASE_LATENCY, LATENCY_ALARMS);
     CSender sender(PHASE_LATENCY, LATENCY_ALARMS, LATENCY_RATE);
     ULONGLONG ullIdleSince = 0;
     PumpUntil(
@@ -102,6 +104,8 @@ CLatency MeasureLatency(CLiveWendle& live)
         },
         SEND_MAX_MILLISECONDS);
     latency.nMissing = LATENCY_ALARMS - static_cast<int>(latency.vecSeconds.size());
+    watcher.WaitForAll(ON_DISK_WAIT_MILLISECONDS);
+    latency.vecOnDiskSeconds = watcher.Delays();
     return latency;
 }
 

@@ -27,6 +27,7 @@ struct CStorm {
     double dLastOnDiskSeconds = -1;
     // From each send until its line was seen in the log, for every line seen.
     std::vector<double> vecOnDiskSeconds;
+    double dReaderPauseSeconds = 0;
 };
 
 // Sends the storm to a fresh window, whose lists and log are empty.
@@ -38,6 +39,8 @@ void FillLists(CLiveWendle& live);
 struct CLatency {
     std::vector<double> vecSeconds;
     int nMissing = 0;
+    // The part of the way that ends with the line on disk, before the window is fed.
+    std::vector<double> vecOnDiskSeconds;
 };
 
 // From the send until this thread, pumping the window's messages, finds the row in the list.
