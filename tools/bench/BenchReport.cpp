@@ -182,6 +182,7 @@ void PrintReport(const CResults& results)
              LISTED_GOAL_SECONDS, latency.nMissing == 0);
     table.Row("  of which send to on disk, 50th percentile", Ms(Percentile(latency.vecOnDiskSeconds, 0.50)));
     table.Row("  of which send to on disk, 99th percentile", Ms(Percentile(latency.vecOnDiskSeconds, 0.99)));
+    table.Row("send to listed, the alarm that empties both full lists", Ms(latency.dCapSeconds));
     if (latency.nMissing)
         LossRow(table, "send to listed at 100/s, never listed", latency.nMissing, LATENCY_ALARMS);
     AddLoadRows(table, results.load, results.loadStorm);

@@ -7,7 +7,6 @@
 #include "MachineLimits.h"
 #include "TestSupport.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {

@@ -77,6 +77,11 @@ void FillLists(CLiveWendle& live)
 CLatency MeasureLatency(CLiveWendle& live)
 {
     CLatency latency;
+    {
+        CSender sender(PHASE_CAP, 1, 1);
+        if (const LONGLONG llShown = live.Drain(sender, PHASE_CAP, 0))
+            latency.dCapSeconds = Seconds(llShown - sender.SentAt(0));
+    }
     CListCtrl& list = live.MainList();
     int nNewest = -1;
     CDiskWatcher watcher(PHASE_LATENCY, LATENCY_ALARMS);

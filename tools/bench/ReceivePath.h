@@ -37,13 +37,16 @@ CStorm RunStorm(CLiveWendle& live);
 void FillLists(CLiveWendle& live);
 
 struct CLatency {
+    // The alarm that empties both full lists before the others, so that no cap falls among them.
+    double dCapSeconds = -1;
     std::vector<double> vecSeconds;
     int nMissing = 0;
     // The part of the way that ends with the line on disk, before the window is fed.
     std::vector<double> vecOnDiskSeconds;
 };
 
-// From the send until this thread, pumping the window's messages, finds the row in the list.
+// From the send until this thread, pumping the window's messages, finds the row in the list,
+// on lists that FillLists left at their cap.
 CLatency MeasureLatency(CLiveWendle& live);
 
 struct CLadder {
