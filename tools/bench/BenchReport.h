@@ -8,7 +8,7 @@
 
 struct CResults {
     CBareUdp bareUdp;
-    double dBareAppend = 0;
+    CBareAppend bareAppend;
     double dListRate = 0;
     bool bStarted = false;      // a live window got UDP 6000
     CStorm storm;

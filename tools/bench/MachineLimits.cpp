@@ -71,9 +71,10 @@ CBareUdp MeasureBareUdp()
     return result;
 }
 
-double MeasureBareAppend()
+CBareAppend MeasureBareAppend()
 {
     CTempDir dir;
+    CBareAppend result;
     const std::string strLine = AlarmText(PHASE_BARE, 0, 0) + "\r\n";
     const LONGLONG llStart = QpcNow();
     const LONGLONG llEnd = llStart + static_cast<LONGLONG>(BARE_SECONDS * g_llFrequency);
@@ -83,16 +84,19 @@ double MeasureBareAppend()
         HANDLE hFile = ::CreateFileW(L"bare.txt", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
         if (hFile == INVALID_HANDLE_VALUE)
-            return 0;
+            return result;
         ::SetFilePointerEx(hFile, LARGE_INTEGER{}, nullptr, FILE_END);
         DWORD dwWritten = 0;
         ::WriteFile(hFile, strLine.data(), static_cast<DWORD>(strLine.size()), &dwWritten, nullptr);
         ::FlushFileBuffers(hFile);
         ::CloseHandle(hFile);
         ++nLines;
+        const LONGLONG llLine = llNow;
         llNow = QpcNow();
+        result.dSlowestSeconds = std::max(result.dSlowestSeconds, Seconds(llNow - llLine));
     }
-    return nLines / Seconds(llNow - llStart);
+    result.dRate = nLines / Seconds(llNow - llStart);
+    return result;
 }
 
 CBareRows BareRows(int nCount)

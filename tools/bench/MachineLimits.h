@@ -15,8 +15,13 @@ struct CBareUdp {
 
 // A plain blocking recvfrom loop fed by a sender thread in the same process as fast as it can.
 CBareUdp MeasureBareUdp();
-// Lines per second with one open, seek to the end, write, flush to the disk and close each.
-double MeasureBareAppend();
+struct CBareAppend {
+    double dRate = 0;           // lines per second
+    double dSlowestSeconds = 0; // the longest one line took
+};
+
+// One open, seek to the end, write, flush to the disk and close for each line.
+CBareAppend MeasureBareAppend();
 // Rows per second inserted at the top of an empty list up to the cap; the best of a few rounds.
 // The list is left empty.
 double MeasureListInserts(HWND hList);

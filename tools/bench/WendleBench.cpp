@@ -54,7 +54,7 @@ int wmain()
     CResults results;
     std::fprintf(stderr, "bench: limits of the machine\n");
     results.bareUdp = MeasureBareUdp();
-    results.dBareAppend = MeasureBareAppend();
+    results.bareAppend = MeasureBareAppend();
     results.bStarted = MeasureOneWindow(results);
     if (results.bStarted) {
         std::fprintf(stderr, "bench: highest rate without loss\n");
