@@ -119,6 +119,7 @@ void AddStormRows(CTable& table, const CStorm& storm, double dListRate)
     table.Row("storm: alarms listed per second", Grouped(storm.dThroughput) + "/s",
               Grouped(dListRate / 2) + "/s inserts", Ratio(storm.dThroughput, dListRate / 2));
     table.Row("storm: last alarm listed after its send", Ms(storm.dBacklogSeconds));
+    table.Row("  the window's longest time without serving a message", Ms(storm.dLongestBusySeconds));
 }
 
 void AddLoadRows(CTable& table, const CLoad& load, const CLoadStorm& storm)

@@ -16,7 +16,8 @@
 
 namespace {
 
-// After the last send, a record that has not changed for this long has taken all it ever will.
+// After the last send, lists that have not changed for this long, with nothing waiting for the
+// window, have taken all they ever will.
 constexpr DWORD DRAIN_IDLE_MILLISECONDS = 3000;
 constexpr DWORD DRAIN_MAX_MILLISECONDS = 120000;
 constexpr DWORD PORT_WAIT_MILLISECONDS = 180000;
@@ -98,20 +99,34 @@ bool CLiveWendle::IsReady()
 
 LONGLONG CLiveWendle::Drain(const CSender& sender, char chPhase, int nLastSeq)
 {
-    PumpUntil([&sender] { return sender.IsDone(); }, DRAIN_MAX_MILLISECONDS);
+    LONGLONG llServed = QpcNow();
+    m_dLongestBusy = 0;
+    // Called after every message the pump serves.
+    auto served = [this, &llServed] {
+        const LONGLONG llNow = QpcNow();
+        m_dLongestBusy = std::max(m_dLongestBusy, Seconds(llNow - llServed));
+        llServed = llNow;
+    };
+    PumpUntil(
+        [&] {
+            served();
+            return sender.IsDone();
+        },
+        DRAIN_MAX_MILLISECONDS);
     std::string strTop;
     int nCount = -1;
     ULONGLONG ullChanged = ::GetTickCount64();
     LONGLONG llShown = 0;
     PumpUntil(
         [&] {
+            served();
             std::string strNow = MainList().GetItemText(0, 0);
             if (SeqOf(strNow, chPhase) == nLastSeq) {
                 llShown = QpcNow();
                 return true;
             }
             const ULONGLONG ullNow = ::GetTickCount64();
-            if (strNow != strTop || MainList().GetItemCount() != nCount) {
+            if (strNow != strTop || MainList().GetItemCount() != nCount || !m_pDlg->m_pReceiver->Feed().IsIdle()) {
                 strTop = std::move(strNow);
                 nCount = MainList().GetItemCount();
                 ullChanged = ullNow;

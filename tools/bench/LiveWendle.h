@@ -24,12 +24,16 @@ public:
     // The receiver took the port, not another program, and the history it read is listed.
     bool IsReady();
 
-    // Pumps until the newest alarm shows as row 0 of the main list, or nothing has changed for
-    // a while after the last send (a lost last alarm never shows). Returns when it showed, or 0.
+    // Pumps until the newest alarm shows as row 0 of the main list, or, after the last send,
+    // nothing has changed for a while with nothing waiting for the window (a lost last alarm
+    // never shows). Returns when it showed, or 0.
     LONGLONG Drain(const CSender& sender, char chPhase, int nLastSeq);
+    // The longest the window went without serving a message during the last Drain.
+    double LongestBusySeconds() const { return m_dLongestBusy; }
 
 private:
     std::unique_ptr<CMonitorDlg> m_pDlg;
+    double m_dLongestBusy = 0;
 };
 
 // True while some socket is bound to UDP 6000, found from the system's table of endpoints, so

@@ -58,6 +58,7 @@ CStorm RunStorm(CLiveWendle& live)
     storm.mainList = CountList(ListSeqs(live.MainList(), PHASE_STORM), STORM_ALARMS);
     storm.logList = CountList(ListSeqs(live.LogList(), PHASE_STORM), STORM_ALARMS);
     storm.dSentRate = sender.AchievedRate();
+    storm.dLongestBusySeconds = live.LongestBusySeconds();
     if (llShown) {
         storm.dBacklogSeconds = Seconds(llShown - sender.LastSentAt());
         storm.dThroughput = STORM_ALARMS / Seconds(llShown - sender.SentAt(0));

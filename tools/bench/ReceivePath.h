@@ -23,6 +23,8 @@ struct CStorm {
     double dBacklogSeconds = -1;
     // Alarms per second from the first send until the last one was listed.
     double dThroughput = 0;
+    // The longest the window went without serving a message while the storm was listed.
+    double dLongestBusySeconds = 0;
     // From the last send until its line was seen in the log by another reader, or -1.
     double dLastOnDiskSeconds = -1;
     // From each send until its line was seen in the log, for every line seen.
