@@ -122,6 +122,16 @@ void AddStormRows(CTable& table, const CStorm& storm, double dListRate)
     table.Row("  the window's longest time without serving a message", Ms(storm.dLongestBusySeconds));
 }
 
+void AddUnservedRows(CTable& table, const CUnservedStorm& storm)
+{
+    LossRow(table, "storm, window not served: lost in myfile.txt", storm.file.nLost, STORM_ALARMS);
+    table.Row("storm, window not served: sender's real rate", Grouped(storm.dSentRate) + "/s",
+              Grouped(STORM_RATE) + "/s", Ratio(storm.dSentRate, STORM_RATE));
+    DelayRow(table, "storm, window not served: last line on disk", storm.dLastOnDiskSeconds, ON_DISK_GOAL_SECONDS);
+    DelayRow(table, "storm, window not served: send to on disk, 99th", Percentile(storm.vecOnDiskSeconds, 0.99),
+             ON_DISK_GOAL_SECONDS, static_cast<int>(storm.vecOnDiskSeconds.size()) == STORM_ALARMS);
+}
+
 void AddLoadRows(CTable& table, const CLoad& load, const CLoadStorm& storm)
 {
     const std::string strLog = "a " + Grouped(LONG_LOG_LINES) + "-line log";
@@ -172,6 +182,7 @@ void PrintReport(const CResults& results)
     table.Row("list insert at row 0, redraw off", Grouped(results.dListRate) + " rows/s");
     table.Section("Wendle's receive path (" + RuntimeName() + ")");
     AddStormRows(table, results.storm, results.dListRate);
+    AddUnservedRows(table, results.unserved);
     const CLadder& ladder = results.ladder;
     table.Row("highest rate with no loss in myfile.txt", Grouped(ladder.dBestRate) + "/s",
               Grouped(dBareAppend) + "/s append", Ratio(ladder.dBestRate, dBareAppend), ">= 1.00",

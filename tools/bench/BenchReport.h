@@ -12,6 +12,7 @@ struct CResults {
     double dListRate = 0;
     bool bStarted = false;      // a live window got UDP 6000
     CStorm storm;
+    CUnservedStorm unserved;
     CLatency latency;
     CLadder ladder;
     CLoad load;

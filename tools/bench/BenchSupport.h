@@ -13,6 +13,7 @@
 // Each phase tags its alarms, so rows of another phase or of another sender are never counted.
 constexpr char PHASE_STORM = 's';
 constexpr char PHASE_TOPUP = 't';
+constexpr char PHASE_UNSERVED = 'u';
 constexpr char PHASE_CAP = 'c';
 constexpr char PHASE_LATENCY = 'l';
 constexpr char PHASE_LADDER = 'r';

@@ -17,6 +17,7 @@ constexpr DWORD SEND_MAX_MILLISECONDS = 120000;
 constexpr DWORD ON_DISK_WAIT_MILLISECONDS = 5000;
 constexpr DWORD LATENCY_IDLE_MILLISECONDS = 3000;
 constexpr double TOPUP_RATE = 2000;
+constexpr DWORD UNSERVED_LOOK_MILLISECONDS = 10;
 
 // One rung: a fresh Wendle takes the rate while this thread keeps its window going. Then the
 // window is closed and the receiver records what it took in without waiting for the lists, so
@@ -63,6 +64,25 @@ CStorm RunStorm(CLiveWendle& live)
         storm.dBacklogSeconds = Seconds(llShown - sender.LastSentAt());
         storm.dThroughput = STORM_ALARMS / Seconds(llShown - sender.SentAt(0));
     }
+    return storm;
+}
+
+CUnservedStorm RunUnservedStorm(CLiveWendle& live)
+{
+    CUnservedStorm storm;
+    {
+        CDiskWatcher watcher(PHASE_UNSERVED, STORM_ALARMS);
+        CSender sender(PHASE_UNSERVED, STORM_ALARMS, STORM_RATE);
+        while (!sender.IsDone())
+            ::Sleep(UNSERVED_LOOK_MILLISECONDS);
+        watcher.WaitForAll(ON_DISK_WAIT_MILLISECONDS);
+        storm.dSentRate = sender.AchievedRate();
+        storm.dLastOnDiskSeconds = watcher.DelayOf(STORM_ALARMS - 1);
+        storm.vecOnDiskSeconds = watcher.Delays();
+    }
+    storm.file = CountOnDisk(SeqsOnDisk(PHASE_UNSERVED), STORM_ALARMS);
+    // The window catches up before anything else is asked of it.
+    PumpUntil([&live] { return live.IsReady(); }, SEND_MAX_MILLISECONDS);
     return storm;
 }
 

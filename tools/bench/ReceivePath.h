@@ -35,6 +35,17 @@ struct CStorm {
 // Sends the storm to a fresh window, whose lists and log are empty.
 CStorm RunStorm(CLiveWendle& live);
 
+// The same storm while the window's thread serves no message at all: the log must not wait
+// for the window.
+struct CUnservedStorm {
+    CRecordCount file;
+    double dSentRate = 0;
+    double dLastOnDiskSeconds = -1;
+    std::vector<double> vecOnDiskSeconds;
+};
+
+CUnservedStorm RunUnservedStorm(CLiveWendle& live);
+
 // Fills both lists to their cap with alarms that follow the storm.
 void FillLists(CLiveWendle& live);
 

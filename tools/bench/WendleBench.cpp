@@ -15,7 +15,7 @@
 
 namespace {
 
-// The storm, the lists filled, the working set and the latency, all on one window.
+// The storms, the lists filled, the working set and the latency, all on one window.
 bool MeasureOneWindow(CResults& results)
 {
     CTempDir dir;
@@ -34,6 +34,8 @@ bool MeasureOneWindow(CResults& results)
     results.nFullSet = WorkingSet();
     std::fprintf(stderr, "bench: latency at %.0f/s\n", LATENCY_RATE);
     results.latency = MeasureLatency(*pLive);
+    std::fprintf(stderr, "bench: storm while the window serves nothing\n");
+    results.unserved = RunUnservedStorm(*pLive);
     return true;
 }
 
