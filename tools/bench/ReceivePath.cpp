@@ -11,7 +11,7 @@ namespace {
 
 // A rung the sender cannot reach is not a rate Wendle was offered.
 constexpr double LADDER_REACHED = 0.9;
-constexpr DWORD LADDER_SETTLE_MILLISECONDS = 1000;
+constexpr DWORD LADDER_SETTLE_MILLISECONDS = 30000;
 constexpr DWORD SEND_MAX_MILLISECONDS = 120000;
 // A line that is not on disk this long after the window listed the last alarm never will be.
 constexpr DWORD ON_DISK_WAIT_MILLISECONDS = 5000;
@@ -19,10 +19,9 @@ constexpr DWORD LATENCY_IDLE_MILLISECONDS = 3000;
 constexpr double TOPUP_RATE = 2000;
 constexpr DWORD UNSERVED_LOOK_MILLISECONDS = 10;
 
-// One rung: a fresh Wendle takes the rate while this thread keeps its window going. Then the
-// window is closed and the receiver records what it took in without waiting for the lists, so
-// the log tells at once whether anything was lost, however far the lists are behind. False
-// when the port never came free.
+// One rung: a fresh Wendle takes the rate while this thread keeps its window going. Once every
+// line is on disk, or the writer had long enough, the window is closed; the log tells whether
+// anything was lost, however far the lists are behind. False when the port never came free.
 bool RunRung(double dRate, double& dSentRate, CRecordCount& file)
 {
     CTempDir dir;
@@ -31,11 +30,12 @@ bool RunRung(double dRate, double& dSentRate, CRecordCount& file)
     if (!pLive)
         return false;
     {
+        CDiskWatcher watcher(PHASE_LADDER, nCount);
         CSender sender(PHASE_LADDER, nCount, dRate);
         PumpUntil([&sender] { return sender.IsDone(); }, SEND_MAX_MILLISECONDS);
-        // The receiver's capture thread empties the socket meanwhile; what is still in the
-        // socket when the window closes counts as lost.
-        PumpMessages(LADDER_SETTLE_MILLISECONDS);
+        // A close drains the receiver for a bounded time only: the writer gets to catch up
+        // first, so that what is lost was lost while it ran.
+        PumpUntil([&watcher, nCount] { return watcher.Seen() == nCount; }, LADDER_SETTLE_MILLISECONDS);
         dSentRate = sender.AchievedRate();
     }
     pLive.reset();
