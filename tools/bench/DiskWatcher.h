@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+// A line not on disk this long after the sending ended, or the last alarm was listed, never
+// will be.
+constexpr DWORD ON_DISK_WAIT_MILLISECONDS = 10000;
+
 class CDiskWatcher {
 public:
     // From the log's start, or from its end as it is now, for a log too long to read at once.

@@ -13,7 +13,6 @@ namespace {
 
 constexpr DWORD LOAD_MAX_MILLISECONDS = 120000;
 constexpr DWORD BIND_MAX_MILLISECONDS = 60000;
-constexpr DWORD ON_DISK_WAIT_MILLISECONDS = 5000;
 constexpr int WRITE_LINES_EACH = 20000;
 
 void WriteLongLog()

@@ -13,8 +13,6 @@ namespace {
 constexpr double LADDER_REACHED = 0.9;
 constexpr DWORD LADDER_SETTLE_MILLISECONDS = 30000;
 constexpr DWORD SEND_MAX_MILLISECONDS = 120000;
-// A line that is not on disk this long after the window listed the last alarm never will be.
-constexpr DWORD ON_DISK_WAIT_MILLISECONDS = 5000;
 constexpr DWORD LATENCY_IDLE_MILLISECONDS = 3000;
 constexpr double TOPUP_RATE = 2000;
 constexpr DWORD UNSERVED_LOOK_MILLISECONDS = 10;
