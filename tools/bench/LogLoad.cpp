@@ -28,6 +28,9 @@ void WriteLongLog()
             strBytes.clear();
         }
     }
+    // On disk before Wendle starts, as a log of many days would be: its first flush must not
+    // pay for writing this one.
+    ::FlushFileBuffers(hFile);
     ::CloseHandle(hFile);
 }
 
