@@ -1,0 +1,33 @@
+// The limits of the machine the benchmark runs on, measured in the same run as Wendle, so that
+// Wendle's figures can be read against them even when the machine is noisy.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct CBareUdp {
+    double dRate = 0;
+    int nSent = 0;
+    int nArrived = 0;
+};
+
+// A plain blocking recvfrom loop fed by a sender thread in the same process as fast as it can.
+CBareUdp MeasureBareUdp();
+struct CBareAppend {
+    double dRate = 0;           // lines per second
+    double dSlowestSeconds = 0; // the longest one line took
+};
+
+// One open, seek to the end, write, flush to the disk and close for each line.
+CBareAppend MeasureBareAppend();
+// Rows per second inserted at the top of an empty list up to the cap; the best of a few rounds.
+// The list is left empty.
+double MeasureListInserts(HWND hList);
+
+using CBareRows = std::vector<std::vector<std::wstring>>;
+CBareRows BareRows(int nCount);
+// Inserts rows into a real list view by the list view's own messages alone, with its redraw
+// suspended, each at the top or below the last row; returns the seconds taken.
+double InsertBareRows(HWND hList, CBareRows& rows, bool bAtEnd);
