@@ -184,6 +184,7 @@ LRESULT CMonitorDlg::OnTaskbarCreated(WPARAM, LPARAM)
 // and FALSE takes WS_VISIBLE away, after which ShowWindow would think the window hidden already.
 void CMonitorDlg::ShowAlarmPage()
 {
+    ReleaseShownListRedraw();
     if (g_pLogPage) {
         g_pLogPage->ShowWindow(SW_HIDE);
         g_pLogPage->HoldRedraw();
@@ -198,6 +199,7 @@ void CMonitorDlg::ShowAlarmPage()
 
 void CMonitorDlg::ShowLogPage()
 {
+    ReleaseShownListRedraw();
     if (g_pLogPage) {
         RECT rcPage;
         g_pLogPage->GetWindowRect(&rcPage);

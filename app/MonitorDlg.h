@@ -85,6 +85,9 @@ private:
     void AddTrayIconUntilThere();
     // Holds or lets go the drawing of the list on the page that shows.
     void SetShownListRedraw(BOOL bRedraw);
+    // While alarms arrive the shown list's drawing is held, and let go shortly after.
+    void HoldShownListRedraw();
+    void ReleaseShownListRedraw();
     // Applies what the receiver fed, for a bounded time; the rest follows on a timer.
     void ApplyFeed();
     // Stops the hand-offs, then the receiver (what it took in is written), then the icon.
@@ -93,5 +96,6 @@ private:
 
     std::unique_ptr<CLogPageDlg> m_pLogPage;
     bool m_bLogPageShown = false;
+    bool m_bRedrawHeld = false;
     bool m_bClosing = false;
 };

@@ -2,6 +2,8 @@
 // the close, Exit and end of the session.
 #include "MonitorDlg.h"
 
+#include <utility>
+
 namespace {
 
 // A backlog of fed rows is applied in passes of about this long, so the window keeps answering
@@ -10,6 +12,10 @@ constexpr UINT_PTR TIMER_FEED = 1;
 constexpr UINT FEED_PAUSE = 10;
 constexpr ULONGLONG FEED_PASS_MILLISECONDS = 50;
 constexpr std::size_t FEED_SLICE_ROWS = 100;
+// The shown list repaints at most this often while alarms arrive: a list that repaints for
+// every alarm holds up the next one.
+constexpr UINT_PTR TIMER_REDRAW = 3;
+constexpr UINT REDRAW_DELAY = 30;
 // While the shell is still starting (a monitor started at logon) the icon cannot be added yet.
 constexpr UINT_PTR TIMER_TRAY_ADD = 2;
 constexpr UINT TRAY_ADD_RETRY = 2000;
@@ -97,33 +103,43 @@ void CMonitorDlg::SetShownListRedraw(BOOL bRedraw)
         m_alarmList.Invalidate();
 }
 
+void CMonitorDlg::HoldShownListRedraw()
+{
+    if (m_bRedrawHeld)
+        return;
+    SetShownListRedraw(FALSE);
+    m_bRedrawHeld = true;
+    ::SetTimer(m_hWnd, TIMER_REDRAW, REDRAW_DELAY, nullptr);
+}
+
+void CMonitorDlg::ReleaseShownListRedraw()
+{
+    ::KillTimer(m_hWnd, TIMER_REDRAW);
+    if (std::exchange(m_bRedrawHeld, false))
+        SetShownListRedraw(TRUE);
+}
+
 void CMonitorDlg::ApplyFeed()
 {
     if (m_bClosing || !g_pLogPage)
         return;
     bool bMore = false, bAlarms = false;
     std::vector<CFeedNotice> notices;
-    {
-        struct CShownListHold {
-            CMonitorDlg& dlg;
-            explicit CShownListHold(CMonitorDlg& owner) : dlg(owner) { dlg.SetShownListRedraw(FALSE); }
-            ~CShownListHold() { dlg.SetShownListRedraw(TRUE); }
-        } hold(*this);
-        const ULONGLONG start = ::GetTickCount64();
-        do {
-            CFeedSlice slice;
-            bMore = m_pReceiver->Feed().Take(slice, FEED_SLICE_ROWS);
-            if (slice.bClearLog)
-                g_pLogPage->Empty();
-            g_pLogPage->InsertRowsOnTop(slice.logRows);
-            g_pLogPage->AppendRows(slice.history);
-            if (slice.bClearMain)
-                m_alarmList.DeleteAllItems();
-            InsertRowsOnTop(m_alarmList, slice.mainRows);
-            bAlarms = bAlarms || !slice.mainRows.empty();
-            notices.insert(notices.end(), slice.notices.begin(), slice.notices.end());
-        } while (bMore && ::GetTickCount64() - start < FEED_PASS_MILLISECONDS);
-    }
+    HoldShownListRedraw();
+    const ULONGLONG start = ::GetTickCount64();
+    do {
+        CFeedSlice slice;
+        bMore = m_pReceiver->Feed().Take(slice, FEED_SLICE_ROWS);
+        if (slice.bClearLog)
+            g_pLogPage->Empty();
+        g_pLogPage->InsertRowsOnTop(slice.logRows);
+        g_pLogPage->AppendRows(slice.history);
+        if (slice.bClearMain)
+            m_alarmList.DeleteAllItems();
+        InsertRowsOnTop(m_alarmList, slice.mainRows);
+        bAlarms = bAlarms || !slice.mainRows.empty();
+        notices.insert(notices.end(), slice.notices.begin(), slice.notices.end());
+    } while (bMore && ::GetTickCount64() - start < FEED_PASS_MILLISECONDS);
     if (bMore)
         ::SetTimer(m_hWnd, TIMER_FEED, FEED_PAUSE, nullptr);
     if (bAlarms) {
@@ -142,6 +158,8 @@ void CMonitorDlg::OnTimer(UINT_PTR nIDEvent)
     ::KillTimer(m_hWnd, nIDEvent);
     if (nIDEvent == TIMER_FEED) {
         ApplyFeed();
+    } else if (nIDEvent == TIMER_REDRAW) {
+        ReleaseShownListRedraw();
     } else if (nIDEvent == TIMER_TRAY_ADD && !m_bClosing && !AddTrayIcon()) {
         ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
     }
