@@ -107,7 +107,7 @@ void CSkinBtn::LoadImages(const std::string& strNormal, const std::string& strHo
     const std::array<HBITMAP, 4> images = {LoadBitmapFile(strNormal), LoadBitmapFile(strHover),
                                            LoadBitmapFile(strPressed), LoadBitmapFile(strDisabled)};
     for (size_t i = TakeImages(images); i < images.size(); ++i)
-        CBitmap(images[i]).DeleteObject();
+        CBitmap(images[i]).Close();
 }
 
 void CSkinBtn::SetImages(HBITMAP hNormal, HBITMAP hHover, HBITMAP hPressed, HBITMAP hDisabled)
