@@ -4,6 +4,7 @@
 
 #include "Controls.h"
 #include "Gdi.h"
+#include "Messages.h"
 
 #include <windows.h>
 
@@ -27,9 +28,6 @@ constexpr int SKIN_STYLE_TEXT = 3;
 constexpr UINT_PTR TIMER_HOVER = 1;
 constexpr UINT_PTR TIMER_PRESS = 2;
 constexpr UINT_PTR TIMER_REPAINT = 101;
-
-// Sent to m_hWndNotify once per press of a glyph-cell button; wParam, lParam: pointer x, y on the screen.
-constexpr UINT WM_SKINBTN_PRESS = WM_USER + 103;
 
 // A memory device context with a bitmap of its own selected into it. The members are declared
 // so that destruction deselects the bitmap, then deletes it, then deletes the context.
