@@ -86,13 +86,13 @@ CSkinBtn::~CSkinBtn() = default;
 const CMessageMap& CSkinBtn::GetThisMessageMap()
 {
     static const CMessageMap map = CMessageMap(&CButton::GetThisMessageMap())
-                                       .OnMessage(WM_MOUSEMOVE, &CSkinBtn::OnMouseMove)
-                                       .OnMessage(WM_TIMER, &CSkinBtn::OnTimer)
-                                       .OnMessage(WM_ERASEBKGND, &CSkinBtn::OnEraseBkgnd)
-                                       .OnMessage(WM_SETCURSOR, &CSkinBtn::OnSetCursor)
-                                       .OnMessage(WM_ENABLE, &CSkinBtn::OnEnable)
-                                       .OnMessage(WM_MOUSEHOVER, &CSkinBtn::OnSystemHover)
-                                       .OnMessage(WM_MOUSELEAVE, &CSkinBtn::OnSystemHover);
+                                       .OnMouseMove(&CSkinBtn::OnMouseMove)
+                                       .OnTimer(&CSkinBtn::OnTimer)
+                                       .OnEraseBkgnd(&CSkinBtn::OnEraseBkgnd)
+                                       .OnSetCursor(&CSkinBtn::OnSetCursor)
+                                       .OnEnable(&CSkinBtn::OnEnable)
+                                       .OnMouseHover(&CSkinBtn::OnSystemHover)
+                                       .OnMouseLeave(&CSkinBtn::OnSystemLeave);
     return map;
 }
 
@@ -260,11 +260,16 @@ BOOL CSkinBtn::OnSetCursor(HWND, UINT, UINT)
     return TRUE;
 }
 
-void CSkinBtn::OnSystemHover()
+void CSkinBtn::OnSystemHover(UINT, POINT)
 {
     // The button follows the pointer by its own polling. The system button's hot tracking
     // would repaint it as an owner-draw request without the focus flag, the normal look,
     // while the pointer is still over it.
+}
+
+void CSkinBtn::OnSystemLeave()
+{
+    // Kept from the system button for the same reason as the hover.
 }
 
 void CSkinBtn::OnEnable(BOOL bEnable)

@@ -99,7 +99,8 @@ protected:
     void OnTimer(UINT_PTR nIDEvent);
     BOOL OnEraseBkgnd(HDC hDC);
     BOOL OnSetCursor(HWND hWnd, UINT nHitTest, UINT message);
-    void OnSystemHover();
+    void OnSystemHover(UINT nFlags, POINT point);
+    void OnSystemLeave();
     void OnEnable(BOOL bEnable);
 
 private:

@@ -32,7 +32,7 @@ protected:
     const CMessageMap& GetMessageMap() const override
     {
         static const CMessageMap map =
-            CMessageMap(&CDialog::GetThisMessageMap()).OnMessage(WM_ERASEBKGND, &CHostDlg::OnEraseBkgnd);
+            CMessageMap(&CDialog::GetThisMessageMap()).OnEraseBkgnd(&CHostDlg::OnEraseBkgnd);
         return map;
     }
     void DoDataExchange(CDataExchange* pDX) override
