@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -97,6 +98,23 @@ public:
     CMemDC() = default;
     explicit CMemDC(HDC hCompatible) : CHandleOwner(::CreateCompatibleDC(hCompatible)) {}
 };
+
+// A memory device context with a bitmap of its own selected into it: an off-screen surface.
+// The members are declared so that destruction deselects the bitmap, then deletes it, then
+// deletes the context.
+class CBitmapDC {
+public:
+    void Create(HDC hCompatible, int nWidth, int nHeight);
+    operator HDC() const { return m_dc; }
+
+private:
+    CMemDC m_dc;
+    CBitmap m_bmp;
+    std::optional<CSelectObject> m_select;
+};
+
+// A line without its end point, as LineTo draws it.
+void DrawLine(HDC hDC, int x1, int y1, int x2, int y2);
 
 // Draws the whole of a bitmap over the whole of a rectangle, the way the skinned windows
 // paint their backgrounds: rows and columns dropped or repeated, never blended.
