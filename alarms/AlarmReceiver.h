@@ -8,6 +8,7 @@
 #include "AlarmLog.h"
 #include "DatagramQueue.h"
 #include "Handle.h"
+#include "Messages.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -15,9 +16,6 @@
 #include <atomic>
 #include <string>
 #include <vector>
-
-// Posted to the main window when the feed has something for it.
-constexpr UINT WM_ALARM_FEED = WM_APP + 1;
 
 // How long a port held by another program waits before the next try.
 constexpr DWORD BIND_RETRY_MILLISECONDS = 3000;

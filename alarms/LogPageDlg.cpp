@@ -43,8 +43,8 @@ CLogPageDlg::CLogPageDlg() : CDialog(IDD_LOG_PAGE) {}
 const CMessageMap& CLogPageDlg::GetThisMessageMap()
 {
     static const CMessageMap map = CMessageMap(&CDialog::GetThisMessageMap())
-                                       .OnMessage(WM_PAINT, &CLogPageDlg::OnPaint)
-                                       .OnMessage(WM_SHOWWINDOW, &CLogPageDlg::OnShowWindow)
+                                       .OnPaint(&CLogPageDlg::OnPaint)
+                                       .OnShowWindow(&CLogPageDlg::OnShowWindow)
                                        .OnCommand(IDC_LOG_DELETE, &CLogPageDlg::OnDeleteLog);
     return map;
 }

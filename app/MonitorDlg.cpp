@@ -51,14 +51,14 @@ CMonitorDlg::~CMonitorDlg()
 const CMessageMap& CMonitorDlg::GetThisMessageMap()
 {
     static const CMessageMap map = CMessageMap(&CDialog::GetThisMessageMap())
-                                       .OnMessage(WM_SYSCOMMAND, &CMonitorDlg::OnSysCommand)
+                                       .OnSysCommand(&CMonitorDlg::OnSysCommand)
                                        .OnCtlColor(&CMonitorDlg::OnCtlColor)
-                                       .OnMessage(WM_PAINT, &CMonitorDlg::OnPaint)
-                                       .OnMessage(WM_DESTROY, &CMonitorDlg::OnDestroy)
-                                       .OnMessage(WM_QUERYDRAGICON, &CMonitorDlg::OnQueryDragIcon)
+                                       .OnPaint(&CMonitorDlg::OnPaint)
+                                       .OnDestroy(&CMonitorDlg::OnDestroy)
+                                       .OnQueryDragIcon(&CMonitorDlg::OnQueryDragIcon)
                                        .OnCommand(IDOK, &CMonitorDlg::ShowAlarmPage)
                                        .OnCommand(IDCANCEL, &CMonitorDlg::ShowLogPage)
-                                       .OnMessage(WM_LBUTTONDOWN, &CMonitorDlg::OnLButtonDown)
+                                       .OnLButtonDown(&CMonitorDlg::OnLButtonDown)
                                        .OnNotify(IDC_ALARM_LIST, NM_CLICK, &CMonitorDlg::OnClickAlarmList)
                                        .OnCommand(IDC_BTN_HIDE, &CMonitorDlg::OnBtnHide)
                                        .OnCommand(IDC_BTN_MIN, &CMonitorDlg::OnBtnMin)
@@ -69,9 +69,9 @@ const CMessageMap& CMonitorDlg::GetThisMessageMap()
                                        .OnMessage(WM_TRAY_NOTIFY, &CMonitorDlg::OnTrayNotify)
                                        .OnMessage(TaskbarCreatedMessage(), &CMonitorDlg::OnTaskbarCreated)
                                        .OnMessage(WM_ALARM_FEED, &CMonitorDlg::OnAlarmFeed)
-                                       .OnMessage(WM_TIMER, &CMonitorDlg::OnTimer)
-                                       .OnMessage(WM_QUERYENDSESSION, &CMonitorDlg::OnQueryEndSession)
-                                       .OnMessage(WM_ENDSESSION, &CMonitorDlg::OnEndSession);
+                                       .OnTimer(&CMonitorDlg::OnTimer)
+                                       .OnQueryEndSession(&CMonitorDlg::OnQueryEndSession)
+                                       .OnEndSession(&CMonitorDlg::OnEndSession);
     return map;
 }
 

@@ -77,7 +77,7 @@ protected:
     LRESULT OnAlarmFeed(WPARAM wParam, LPARAM lParam);
     void OnTimer(UINT_PTR nIDEvent);
     LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
-    LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
+    BOOL OnQueryEndSession();
     void OnEndSession(BOOL bEnding);
 
 private:

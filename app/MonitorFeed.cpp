@@ -73,7 +73,7 @@ void CMonitorDlg::OnCloseApp()
     CDialog::OnOK();
 }
 
-LRESULT CMonitorDlg::OnQueryEndSession(WPARAM, LPARAM)
+BOOL CMonitorDlg::OnQueryEndSession()
 {
     return TRUE;
 }

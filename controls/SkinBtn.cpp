@@ -7,17 +7,8 @@
 namespace {
 
 constexpr UINT HOVER_POLL_MS = 10;
-constexpr UINT PRESS_TICK_MS = 20;
-
-constexpr COLORREF CLR_VECTOR_TEXT = RGB(97, 113, 197);
-constexpr COLORREF CLR_HOVER_TEXT = RGB(36, 93, 219);
-constexpr COLORREF CLR_PEN_NORMAL = RGB(255, 0, 0);
-constexpr COLORREF CLR_PEN_HOVER = RGB(0, 255, 0);
-constexpr COLORREF CLR_PEN_PRESSED = RGB(0, 0, 255);
-constexpr COLORREF CLR_PEN_DISABLED = RGB(225, 225, 225);
-
-// Glyph sheets hold one 18-pixel column per glyph kind and one 18-pixel row per state.
-constexpr int GLYPH_CELL_PITCH = 18;
+// The height of the line a caption is centred for.
+constexpr int CAPTION_LINE_HEIGHT = 20;
 
 // A relative path names a file under the current directory, and only there: some platforms
 // would otherwise also look beside the executable.
@@ -38,15 +29,9 @@ HBITMAP LoadBitmapFile(const std::string& strPath)
     return static_cast<HBITMAP>(::LoadImageW(nullptr, fullPath.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
 }
 
-// A line without its end point, as LineTo draws it.
-void DrawLine(HDC hDC, int x1, int y1, int x2, int y2)
-{
-    ::MoveToEx(hDC, x1, y1, nullptr);
-    ::LineTo(hDC, x2, y2);
-}
+} // namespace
 
-// Outlines the whole client area with the current pen.
-void DrawHoverFrame(HDC hDC, int nWidth, int nHeight)
+void CSkinBtn::DrawHoverFrame(HDC hDC, int nWidth, int nHeight)
 {
     DrawLine(hDC, 0, 0, nWidth, 0);
     DrawLine(hDC, 0, 0, 0, nHeight);
@@ -54,26 +39,15 @@ void DrawHoverFrame(HDC hDC, int nWidth, int nHeight)
     DrawLine(hDC, nWidth - 1, 0, nWidth - 1, nHeight);
 }
 
-void DrawCaption(HDC hDC, int x, int y, const std::string& strCaption)
+void CSkinBtn::DrawCaption(HDC hDC, int x, int y, const std::string& strCaption)
 {
     const std::wstring text = Widen(strCaption);
     ::TextOutW(hDC, x, y, text.c_str(), static_cast<int>(text.size()));
 }
 
-// Captions are placed for a 20-pixel line, centred on the height and never above the top.
-int CaptionTop(int nHeight)
+int CSkinBtn::CaptionTop(int nHeight)
 {
-    return std::max(0, (nHeight - 20) / 2);
-}
-
-} // namespace
-
-void CBitmapDC::Create(HDC hCompatible, int nWidth, int nHeight)
-{
-    m_select.reset();
-    m_dc = CMemDC(hCompatible);
-    m_bmp.CreateCompatibleBitmap(hCompatible, nWidth, nHeight);
-    m_select.emplace(m_dc, m_bmp);
+    return std::max(0, (nHeight - CAPTION_LINE_HEIGHT) / 2);
 }
 
 CSkinBtn::CSkinBtn() : m_pFont(std::make_unique<CFont>())
@@ -86,13 +60,13 @@ CSkinBtn::~CSkinBtn() = default;
 const CMessageMap& CSkinBtn::GetThisMessageMap()
 {
     static const CMessageMap map = CMessageMap(&CButton::GetThisMessageMap())
-                                       .OnMessage(WM_MOUSEMOVE, &CSkinBtn::OnMouseMove)
-                                       .OnMessage(WM_TIMER, &CSkinBtn::OnTimer)
-                                       .OnMessage(WM_ERASEBKGND, &CSkinBtn::OnEraseBkgnd)
-                                       .OnMessage(WM_SETCURSOR, &CSkinBtn::OnSetCursor)
-                                       .OnMessage(WM_ENABLE, &CSkinBtn::OnEnable)
-                                       .OnMessage(WM_MOUSEHOVER, &CSkinBtn::OnSystemHover)
-                                       .OnMessage(WM_MOUSELEAVE, &CSkinBtn::OnSystemHover);
+                                       .OnMouseMove(&CSkinBtn::OnMouseMove)
+                                       .OnTimer(&CSkinBtn::OnTimer)
+                                       .OnEraseBkgnd(&CSkinBtn::OnEraseBkgnd)
+                                       .OnSetCursor(&CSkinBtn::OnSetCursor)
+                                       .OnEnable(&CSkinBtn::OnEnable)
+                                       .OnMouseHover(&CSkinBtn::OnSystemHover)
+                                       .OnMouseLeave(&CSkinBtn::OnSystemLeave);
     return map;
 }
 
@@ -107,7 +81,7 @@ void CSkinBtn::LoadImages(const std::string& strNormal, const std::string& strHo
     const std::array<HBITMAP, 4> images = {LoadBitmapFile(strNormal), LoadBitmapFile(strHover),
                                            LoadBitmapFile(strPressed), LoadBitmapFile(strDisabled)};
     for (size_t i = TakeImages(images); i < images.size(); ++i)
-        CBitmap(images[i]).DeleteObject();
+        CBitmap(images[i]).Close();
 }
 
 void CSkinBtn::SetImages(HBITMAP hNormal, HBITMAP hHover, HBITMAP hPressed, HBITMAP hDisabled)
@@ -260,11 +234,16 @@ BOOL CSkinBtn::OnSetCursor(HWND, UINT, UINT)
     return TRUE;
 }
 
-void CSkinBtn::OnSystemHover()
+void CSkinBtn::OnSystemHover(UINT, POINT)
 {
     // The button follows the pointer by its own polling. The system button's hot tracking
     // would repaint it as an owner-draw request without the focus flag, the normal look,
     // while the pointer is still over it.
+}
+
+void CSkinBtn::OnSystemLeave()
+{
+    // Kept from the system button for the same reason as the hover.
 }
 
 void CSkinBtn::OnEnable(BOOL bEnable)
@@ -300,7 +279,7 @@ void CSkinBtn::Compose(const std::function<void(HDC hDC, int nWidth, int nHeight
 
 const CBitmap* CSkinBtn::ImageOfState() const
 {
-    if (m_bStayDown == 1)
+    if (m_bStayDown == SKIN_STAY_DOWN)
         return &m_bmpPressed;
     switch (m_nState) {
     case SKIN_STATE_NORMAL:
@@ -336,7 +315,7 @@ void CSkinBtn::DrawBitmapStyle()
                 ::BitBlt(hDC, 0, 0, nWidth, nHeight, dcImage, 0, 0, SRCCOPY);
         }
         const std::string strCaption = GetWindowText();
-        if (m_bStayDown == 1) {
+        if (m_bStayDown == SKIN_STAY_DOWN) {
             ::SetTextColor(hDC, m_clrTextHighlight);
         } else if (m_nState == SKIN_STATE_NORMAL || m_nState == SKIN_STATE_DISABLED) {
             ::SetTextColor(hDC, m_clrText);
@@ -394,128 +373,4 @@ void CSkinBtn::DrawIcons(HDC hDC, int nWidth, int nHeight)
     const std::string strCaption = GetWindowText();
     if (!strCaption.empty())
         DrawCaption(hDC, nTextLeft, nTextTop, strCaption);
-}
-
-void CSkinBtn::DrawGlyphCellStyle()
-{
-    Compose([this](HDC hDC, int, int) {
-        if (m_nState == SKIN_STATE_PRESSED)
-            ::SetTimer(m_hWnd, TIMER_PRESS, PRESS_TICK_MS, nullptr);
-        int nCellX = 0;
-        int nCellWidth = 15;
-        int nCellHeight = 14;
-        switch (m_nGlyph) {
-        case 1:
-            break;
-        case 2:
-            nCellX = GLYPH_CELL_PITCH;
-            break;
-        case 3:
-            nCellX = 2 * GLYPH_CELL_PITCH;
-            nCellHeight = 15;
-            break;
-        default:
-            return;
-        }
-        // The disabled state has no row of its own and shows the normal cell.
-        int nCellY = 0;
-        if (m_nState == SKIN_STATE_HOVER)
-            nCellY = GLYPH_CELL_PITCH;
-        else if (m_nState == SKIN_STATE_PRESSED)
-            nCellY = 2 * GLYPH_CELL_PITCH;
-        CMemDC dcImage(hDC);
-        CSelectObject selectSheet(dcImage, m_bmpGlyphs);
-        ::BitBlt(hDC, 0, 0, nCellWidth, nCellHeight, dcImage, nCellX, nCellY, SRCCOPY);
-    });
-}
-
-void CSkinBtn::DrawVectorStyle()
-{
-    Compose([this](HDC hDC, int nWidth, int nHeight) {
-        COLORREF clrPen = CLR_PEN_NORMAL;
-        switch (m_nState) {
-        case SKIN_STATE_HOVER:
-            ::SetTextColor(hDC, CLR_HOVER_TEXT);
-            clrPen = CLR_PEN_HOVER;
-            break;
-        case SKIN_STATE_PRESSED:
-            ::SetTextColor(hDC, m_clrTextHighlight);
-            clrPen = CLR_PEN_PRESSED;
-            break;
-        case SKIN_STATE_DISABLED:
-            ::SetTextColor(hDC, m_clrText);
-            clrPen = CLR_PEN_DISABLED;
-            break;
-        default:
-            ::SetTextColor(hDC, CLR_VECTOR_TEXT);
-            break;
-        }
-        CPen pen(PS_SOLID, 1, clrPen);
-        CSelectObject selectPen(hDC, pen);
-        // Filled with the surface's own white brush: the captured background shows only at the corners.
-        ::RoundRect(hDC, 0, 0, nWidth, nHeight, 2, 2);
-        switch (m_nGlyph) {
-        case 1:
-            for (int x = 4; x <= 13; ++x)
-                DrawLine(hDC, x, 7, x, 9);
-            break;
-        case 2:
-            for (int d = 0; d <= 2; d += 2) {
-                DrawLine(hDC, 5 + d, 5 + d, 12 + d, 5 + d);
-                DrawLine(hDC, 5 + d, 5 + d, 5 + d, 12 + d);
-                DrawLine(hDC, 12 + d, 12 + d, 5 + d, 12 + d);
-                DrawLine(hDC, 12 + d, 12 + d, 12 + d, 5 + d);
-            }
-            break;
-        case 3:
-            for (int i = 0; i <= 9; ++i) {
-                DrawLine(hDC, 4 + i, 4 + i, 7 + i, 4 + i);
-                DrawLine(hDC, 4 + i, 13 - i, 7 + i, 13 - i);
-            }
-            break;
-        case 4:
-            for (int i = 0; i <= 4; ++i)
-                DrawLine(hDC, 3 + i, 3 + i, 12 - i, 3 + i);
-            break;
-        case 5:
-            for (int i = 0; i <= 10; ++i) {
-                DrawLine(hDC, 4 + i, 7, 4 + i, 9);
-                DrawLine(hDC, 8, 13 - i, 10, 13 - i);
-            }
-            break;
-        case 6:
-            DrawCaption(hDC, 23, 5, m_strCaption);
-            break;
-        default:
-            break;
-        }
-    });
-}
-
-void CSkinBtn::DrawTextStyle()
-{
-    Compose([this](HDC hDC, int nWidth, int nHeight) {
-        // Lengths are in code-page-936 bytes: two Chinese characters count as a long caption.
-        const std::string strCaption = GetWindowText();
-        const int nLeft = std::max(0, strCaption.size() <= 3 ? nWidth / 3 : nWidth / 5);
-        switch (m_nState) {
-        case SKIN_STATE_NORMAL:
-        case SKIN_STATE_PRESSED:
-            ::SetTextColor(hDC, m_clrTextHighlight);
-            break;
-        case SKIN_STATE_HOVER:
-            if (m_bHoverFrame) {
-                ::SetTextColor(hDC, CLR_HOVER_TEXT);
-                DrawHoverFrame(hDC, nWidth, nHeight);
-            }
-            break;
-        case SKIN_STATE_DISABLED:
-            ::SetTextColor(hDC, m_clrText);
-            break;
-        default:
-            break;
-        }
-        if (!strCaption.empty())
-            DrawCaption(hDC, nLeft, CaptionTop(nHeight), strCaption);
-    });
 }

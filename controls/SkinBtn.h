@@ -1,16 +1,18 @@
 // The skinned push button of the caption-less main window: it draws itself in one of four
 // styles over a copy of the parent's painting taken once, and follows the pointer by polling.
+// SkinBtn.cpp holds the state, the images, the pointer tracking and the bitmap style every
+// button of the system draws with; SkinBtnStyles.cpp the glyph-cell, vector and text styles.
 #pragma once
 
 #include "Controls.h"
 #include "Gdi.h"
+#include "Messages.h"
 
 #include <windows.h>
 
 #include <array>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 constexpr int SKIN_STATE_NORMAL = 0;
@@ -18,31 +20,34 @@ constexpr int SKIN_STATE_HOVER = 1;
 constexpr int SKIN_STATE_PRESSED = 2;
 constexpr int SKIN_STATE_DISABLED = 3;
 
+// m_nStyle. Only the bitmap style is in use; the others draw a glyph or the caption alone.
 constexpr int SKIN_STYLE_BITMAP = 0;
 constexpr int SKIN_STYLE_GLYPH_CELL = 1;
 constexpr int SKIN_STYLE_VECTOR = 2;
 constexpr int SKIN_STYLE_TEXT = 3;
 
+// m_nGlyph, for the glyph-cell and vector styles; the cell style has cells for the first three
+// only. Any other value draws no glyph.
+constexpr int SKIN_GLYPH_NONE = -1;
+constexpr int SKIN_GLYPH_BAR = 1;
+constexpr int SKIN_GLYPH_SQUARES = 2;
+constexpr int SKIN_GLYPH_CROSS = 3;
+constexpr int SKIN_GLYPH_TRIANGLE = 4;
+constexpr int SKIN_GLYPH_PLUS = 5;
+constexpr int SKIN_GLYPH_CAPTION = 6;
+
+// m_bStayDown: only SKIN_STAY_DOWN, exactly, keeps a bitmap-style button showing its pressed
+// image whatever its state; SKIN_STAY_OFF, like any other value, lets the state choose.
+constexpr int SKIN_STAY_OFF = 0;
+constexpr int SKIN_STAY_DOWN = 1;
+
+// Where the bitmap style draws the window text, in client coordinates.
+constexpr POINT SKIN_CAPTION_ORIGIN = {21, 0};
+
 // Timers of the button's own window.
 constexpr UINT_PTR TIMER_HOVER = 1;
 constexpr UINT_PTR TIMER_PRESS = 2;
 constexpr UINT_PTR TIMER_REPAINT = 101;
-
-// Sent to m_hWndNotify once per press of a glyph-cell button; wParam, lParam: pointer x, y on the screen.
-constexpr UINT WM_SKINBTN_PRESS = WM_USER + 103;
-
-// A memory device context with a bitmap of its own selected into it. The members are declared
-// so that destruction deselects the bitmap, then deletes it, then deletes the context.
-class CBitmapDC {
-public:
-    void Create(HDC hCompatible, int nWidth, int nHeight);
-    operator HDC() const { return m_dc; }
-
-private:
-    CMemDC m_dc;
-    CBitmap m_bmp;
-    std::optional<CSelectObject> m_select;
-};
 
 class CSkinBtn : public CButton {
 public:
@@ -72,8 +77,8 @@ public:
     BOOL m_bIconMode = FALSE;
     HICON m_hIconNormal = nullptr;
     HICON m_hIconHover = nullptr;
-    int m_nGlyph = -1;
-    int m_bStayDown = 0;
+    int m_nGlyph = SKIN_GLYPH_NONE;
+    int m_bStayDown = SKIN_STAY_OFF;
     int m_nState = SKIN_STATE_NORMAL;
     COLORREF m_clrText = RGB(0, 0, 0);
     COLORREF m_clrTextHighlight = RGB(255, 255, 255);
@@ -81,7 +86,7 @@ public:
     bool m_bEnabled = true;
     std::unique_ptr<CFont> m_pFont;
     bool m_bBgCaptured = false;
-    POINT m_ptText = {21, 0};
+    POINT m_ptText = SKIN_CAPTION_ORIGIN;
     CBitmapDC m_dcBg;
     BOOL m_bHoverFrame = FALSE;
     int m_nStyle = SKIN_STYLE_BITMAP;
@@ -101,10 +106,20 @@ protected:
     void OnTimer(UINT_PTR nIDEvent);
     BOOL OnEraseBkgnd(HDC hDC);
     BOOL OnSetCursor(HWND hWnd, UINT nHitTest, UINT message);
-    void OnSystemHover();
+    void OnSystemHover(UINT nFlags, POINT point);
+    void OnSystemLeave();
     void OnEnable(BOOL bEnable);
 
 private:
+    // The caption colour of a hovered button in the icon, vector and text styles.
+    static constexpr COLORREF CLR_HOVER_TEXT = RGB(36, 93, 219);
+
+    // Outlines the whole client area with the current pen.
+    static void DrawHoverFrame(HDC hDC, int nWidth, int nHeight);
+    static void DrawCaption(HDC hDC, int x, int y, const std::string& strCaption);
+    // Captions are placed for a 20-pixel line, centred on the height and never above the top.
+    static int CaptionTop(int nHeight);
+
     // Returns how many slots took their image.
     size_t TakeImages(const std::array<HBITMAP, 4>& images);
     bool IsOverButton(const POINT& ptScreen) const;

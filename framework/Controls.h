@@ -1,39 +1,26 @@
 // Thin wrappers over the common controls: each operation is one control message.
 #pragma once
 
+#include "Handle.h"
 #include "Wnd.h"
 
 #include <commctrl.h>
 
 #include <string>
-#include <utility>
 
-class CImageList {
+struct CImageListPolicy {
+    static void Release(HIMAGELIST hImageList) { ImageList_Destroy(hImageList); }
+};
+
+// Detach hands the image list to a new owner, such as a list view that destroys it with itself.
+class CImageList : public CHandleOwner<HIMAGELIST, CImageListPolicy> {
 public:
-    CImageList() = default;
-    CImageList(const CImageList&) = delete;
-    CImageList& operator=(const CImageList&) = delete;
-    ~CImageList() { DeleteImageList(); }
-
     BOOL Create(int cx, int cy, UINT nFlags, int nInitial, int nGrow)
     {
-        DeleteImageList();
-        m_hImageList = ImageList_Create(cx, cy, nFlags, nInitial, nGrow);
-        return m_hImageList != nullptr;
+        Attach(ImageList_Create(cx, cy, nFlags, nInitial, nGrow));
+        return m_hObject != nullptr;
     }
-    int Add(HBITMAP hBitmap, COLORREF clrMask) { return ImageList_AddMasked(m_hImageList, hBitmap, clrMask); }
-    // Hands the image list to a new owner, such as a list view that destroys it with itself.
-    HIMAGELIST Detach() { return std::exchange(m_hImageList, nullptr); }
-    void DeleteImageList()
-    {
-        if (m_hImageList)
-            ImageList_Destroy(m_hImageList);
-        m_hImageList = nullptr;
-    }
-    operator HIMAGELIST() const { return m_hImageList; }
-
-private:
-    HIMAGELIST m_hImageList = nullptr;
+    int Add(HBITMAP hBitmap, COLORREF clrMask) { return ImageList_AddMasked(m_hObject, hBitmap, clrMask); }
 };
 
 class CListCtrl : public CWnd {

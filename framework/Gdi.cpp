@@ -34,6 +34,20 @@ BOOL CFont::CreatePointFont(int nPointSize, const std::wstring& strFaceName)
     return m_hObject != nullptr;
 }
 
+void CBitmapDC::Create(HDC hCompatible, int nWidth, int nHeight)
+{
+    m_select.reset();
+    m_dc = CMemDC(hCompatible);
+    m_bmp.CreateCompatibleBitmap(hCompatible, nWidth, nHeight);
+    m_select.emplace(m_dc, m_bmp);
+}
+
+void DrawLine(HDC hDC, int x1, int y1, int x2, int y2)
+{
+    ::MoveToEx(hDC, x1, y1, nullptr);
+    ::LineTo(hDC, x2, y2);
+}
+
 void StretchBitmap(HDC hDC, const RECT& rcDest, const CBitmap& bitmap)
 {
     CMemDC dcMem(hDC);

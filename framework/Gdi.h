@@ -1,49 +1,25 @@
-// Owners of GDI objects and device contexts. Each is move-only and releases what it holds;
+// Owners of GDI objects and device contexts, each a handle owner with its own release;
 // a selection into a device context is undone by a guard that remembers the context.
 #pragma once
 
+#include "Handle.h"
+
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 
-template <typename THandle>
-class CGdiObject {
-public:
-    CGdiObject() = default;
-    explicit CGdiObject(THandle hObject) : m_hObject(hObject) {}
-    CGdiObject(CGdiObject&& other) noexcept : m_hObject(other.Detach()) {}
-    CGdiObject& operator=(CGdiObject&& other) noexcept
-    {
-        Attach(other.Detach());
-        return *this;
-    }
-    CGdiObject(const CGdiObject&) = delete;
-    CGdiObject& operator=(const CGdiObject&) = delete;
-    ~CGdiObject() { DeleteObject(); }
-
-    void Attach(THandle hObject)
-    {
-        DeleteObject();
-        m_hObject = hObject;
-    }
-    THandle Detach() { return std::exchange(m_hObject, nullptr); }
-    void DeleteObject()
-    {
-        if (m_hObject)
-            ::DeleteObject(m_hObject);
-        m_hObject = nullptr;
-    }
-    THandle GetSafeHandle() const { return m_hObject; }
-    operator THandle() const { return m_hObject; }
-
-protected:
-    THandle m_hObject = nullptr;
+struct CGdiObjectPolicy {
+    static void Release(HGDIOBJ hObject) { ::DeleteObject(hObject); }
 };
+
+template <typename THandle>
+using CGdiObject = CHandleOwner<THandle, CGdiObjectPolicy>;
 
 class CBitmap : public CGdiObject<HBITMAP> {
 public:
-    using CGdiObject::CGdiObject;
+    using CHandleOwner::CHandleOwner;
     BOOL LoadBitmap(UINT nIDResource);
     BOOL CreateCompatibleBitmap(HDC hDC, int nWidth, int nHeight);
     // Width and height in pixels; (0, 0) without a bitmap.
@@ -59,7 +35,7 @@ public:
 class CPen : public CGdiObject<HPEN> {
 public:
     CPen() = default;
-    CPen(int nPenStyle, int nWidth, COLORREF clr) : CGdiObject(::CreatePen(nPenStyle, nWidth, clr)) {}
+    CPen(int nPenStyle, int nWidth, COLORREF clr) : CHandleOwner(::CreatePen(nPenStyle, nWidth, clr)) {}
 };
 
 class CSelectObject {
@@ -112,33 +88,33 @@ private:
     HDC m_hDC;
 };
 
+struct CMemDCPolicy {
+    static void Release(HDC hDC) { ::DeleteDC(hDC); }
+};
+
 // A memory device context; it owns the context, not what is selected into it.
-class CMemDC {
+class CMemDC : public CHandleOwner<HDC, CMemDCPolicy> {
 public:
     CMemDC() = default;
-    explicit CMemDC(HDC hCompatible) : m_hDC(::CreateCompatibleDC(hCompatible)) {}
-    CMemDC(CMemDC&& other) noexcept : m_hDC(std::exchange(other.m_hDC, nullptr)) {}
-    CMemDC& operator=(CMemDC&& other) noexcept
-    {
-        Reset();
-        m_hDC = std::exchange(other.m_hDC, nullptr);
-        return *this;
-    }
-    CMemDC(const CMemDC&) = delete;
-    CMemDC& operator=(const CMemDC&) = delete;
-    ~CMemDC() { Reset(); }
-    void Reset()
-    {
-        if (m_hDC)
-            ::DeleteDC(m_hDC);
-        m_hDC = nullptr;
-    }
-    HDC GetSafeHdc() const { return m_hDC; }
-    operator HDC() const { return m_hDC; }
+    explicit CMemDC(HDC hCompatible) : CHandleOwner(::CreateCompatibleDC(hCompatible)) {}
+};
+
+// A memory device context with a bitmap of its own selected into it: an off-screen surface.
+// The members are declared so that destruction deselects the bitmap, then deletes it, then
+// deletes the context.
+class CBitmapDC {
+public:
+    void Create(HDC hCompatible, int nWidth, int nHeight);
+    operator HDC() const { return m_dc; }
 
 private:
-    HDC m_hDC = nullptr;
+    CMemDC m_dc;
+    CBitmap m_bmp;
+    std::optional<CSelectObject> m_select;
 };
+
+// A line without its end point, as LineTo draws it.
+void DrawLine(HDC hDC, int x1, int y1, int x2, int y2);
 
 // Draws the whole of a bitmap over the whole of a rectangle, the way the skinned windows
 // paint their backgrounds: rows and columns dropped or repeated, never blended.

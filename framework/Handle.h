@@ -1,33 +1,49 @@
-// Owner of a kernel object handle (mutex, event, thread): move-only, closed on destruction.
+// One owner for every kind of handle the framework holds: move-only, it releases what it holds
+// on destruction and before taking another. The policy says how a handle of the kind is released.
 #pragma once
 
 #include <windows.h>
 
 #include <utility>
 
-class CHandle {
+template <typename THandle, typename TRelease>
+class CHandleOwner {
 public:
-    CHandle() = default;
-    explicit CHandle(HANDLE hObject) : m_hObject(hObject) {}
-    CHandle(CHandle&& other) noexcept : m_hObject(std::exchange(other.m_hObject, nullptr)) {}
-    CHandle& operator=(CHandle&& other) noexcept
+    CHandleOwner() = default;
+    explicit CHandleOwner(THandle hObject) : m_hObject(hObject) {}
+    CHandleOwner(CHandleOwner&& other) noexcept : m_hObject(other.Detach()) {}
+    CHandleOwner& operator=(CHandleOwner&& other) noexcept
     {
-        Close();
-        m_hObject = std::exchange(other.m_hObject, nullptr);
+        Attach(other.Detach());
         return *this;
     }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-    ~CHandle() { Close(); }
+    CHandleOwner(const CHandleOwner&) = delete;
+    CHandleOwner& operator=(const CHandleOwner&) = delete;
+    ~CHandleOwner() { Close(); }
 
+    void Attach(THandle hObject)
+    {
+        Close();
+        m_hObject = hObject;
+    }
+    // Hands the handle to a new owner, such as a control that destroys it with itself.
+    THandle Detach() { return std::exchange(m_hObject, nullptr); }
     void Close()
     {
         if (m_hObject)
-            ::CloseHandle(m_hObject);
+            TRelease::Release(m_hObject);
         m_hObject = nullptr;
     }
-    operator HANDLE() const { return m_hObject; }
+    THandle GetSafeHandle() const { return m_hObject; }
+    operator THandle() const { return m_hObject; }
 
-private:
-    HANDLE m_hObject = nullptr;
+protected:
+    THandle m_hObject = nullptr;
 };
+
+struct CKernelHandlePolicy {
+    static void Release(HANDLE hObject) { ::CloseHandle(hObject); }
+};
+
+// A kernel object (mutex, event, thread).
+using CHandle = CHandleOwner<HANDLE, CKernelHandlePolicy>;

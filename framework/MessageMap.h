@@ -1,6 +1,6 @@
 // Per-class message maps. Each window class lists its handlers once, in a small typed table
 // that chains to its base class's table; a handler keeps the signature its message needs and
-// the table adapts it.
+// the adapter named for the message unpacks the parameters for it.
 #pragma once
 
 #include <windows.h>
@@ -23,69 +23,62 @@ public:
 
     explicit CMessageMap(const CMessageMap* pBase = nullptr) : m_pBase(pBase) {}
 
-    template <class T> CMessageMap& OnMessage(UINT nMsg, void (T::*pfn)())
-    {
-        return Add(nMsg, [pfn](CWnd& w, WPARAM, LPARAM) -> LRESULT { (static_cast<T&>(w).*pfn)(); return 0; });
-    }
+    // One adapter per message, named for it and taking only a handler of that message's shape,
+    // so that a handler cannot be listed under a message it was not written for.
+    template <class T> CMessageMap& OnPaint(void (T::*pfn)()) { return AddVoid(WM_PAINT, pfn); }
+    template <class T> CMessageMap& OnDestroy(void (T::*pfn)()) { return AddVoid(WM_DESTROY, pfn); }
+    template <class T> CMessageMap& OnMouseLeave(void (T::*pfn)()) { return AddVoid(WM_MOUSELEAVE, pfn); }
     // Mouse messages: key flags and the point in client coordinates.
-    template <class T> CMessageMap& OnMessage(UINT nMsg, void (T::*pfn)(UINT, POINT))
+    template <class T> CMessageMap& OnLButtonDown(void (T::*pfn)(UINT, POINT)) { return AddMouse(WM_LBUTTONDOWN, pfn); }
+    template <class T> CMessageMap& OnMouseMove(void (T::*pfn)(UINT, POINT)) { return AddMouse(WM_MOUSEMOVE, pfn); }
+    template <class T> CMessageMap& OnMouseHover(void (T::*pfn)(UINT, POINT)) { return AddMouse(WM_MOUSEHOVER, pfn); }
+    template <class T> CMessageMap& OnTimer(void (T::*pfn)(UINT_PTR nIDEvent))
     {
-        return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
-            (static_cast<T&>(w).*pfn)(static_cast<UINT>(wp), PointFromLParam(lp));
-            return 0;
-        });
+        return Add(WM_TIMER, [pfn](CWnd& w, WPARAM wp, LPARAM) -> LRESULT { (static_cast<T&>(w).*pfn)(wp); return 0; });
     }
-    // WM_TIMER.
-    template <class T> CMessageMap& OnMessage(UINT nMsg, void (T::*pfn)(UINT_PTR))
+    // TRUE: the background is erased.
+    template <class T> CMessageMap& OnEraseBkgnd(BOOL (T::*pfn)(HDC hDC))
     {
-        return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM) -> LRESULT { (static_cast<T&>(w).*pfn)(wp); return 0; });
-    }
-    // WM_ERASEBKGND.
-    template <class T> CMessageMap& OnMessage(UINT nMsg, BOOL (T::*pfn)(HDC))
-    {
-        return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM) -> LRESULT {
+        return Add(WM_ERASEBKGND, [pfn](CWnd& w, WPARAM wp, LPARAM) -> LRESULT {
             return (static_cast<T&>(w).*pfn)(reinterpret_cast<HDC>(wp));
         });
     }
-    // WM_SETCURSOR: window, hit-test code, mouse message.
-    template <class T> CMessageMap& OnMessage(UINT nMsg, BOOL (T::*pfn)(HWND, UINT, UINT))
+    // TRUE: the cursor is set and the parent is not asked.
+    template <class T> CMessageMap& OnSetCursor(BOOL (T::*pfn)(HWND hWnd, UINT nHitTest, UINT nMouseMsg))
     {
-        return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
+        return Add(WM_SETCURSOR, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
             return (static_cast<T&>(w).*pfn)(reinterpret_cast<HWND>(wp), LOWORD(lp), HIWORD(lp));
         });
     }
-    // WM_ENABLE.
-    template <class T> CMessageMap& OnMessage(UINT nMsg, void (T::*pfn)(BOOL))
+    template <class T> CMessageMap& OnEnable(void (T::*pfn)(BOOL bEnable)) { return AddFlag(WM_ENABLE, pfn); }
+    template <class T> CMessageMap& OnEndSession(void (T::*pfn)(BOOL bEnding)) { return AddFlag(WM_ENDSESSION, pfn); }
+    template <class T> CMessageMap& OnShowWindow(void (T::*pfn)(BOOL bShow, UINT nStatus))
     {
-        return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM) -> LRESULT {
-            (static_cast<T&>(w).*pfn)(static_cast<BOOL>(wp));
-            return 0;
-        });
-    }
-    // WM_SHOWWINDOW: show flag and status.
-    template <class T> CMessageMap& OnMessage(UINT nMsg, void (T::*pfn)(BOOL, UINT))
-    {
-        return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
+        return Add(WM_SHOWWINDOW, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
             (static_cast<T&>(w).*pfn)(static_cast<BOOL>(wp), static_cast<UINT>(lp));
             return 0;
         });
     }
-    // WM_SYSCOMMAND: command identifier and lParam.
-    template <class T> CMessageMap& OnMessage(UINT nMsg, void (T::*pfn)(UINT, LPARAM))
+    template <class T> CMessageMap& OnSysCommand(void (T::*pfn)(UINT nID, LPARAM lParam))
     {
-        return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
+        return Add(WM_SYSCOMMAND, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
             (static_cast<T&>(w).*pfn)(static_cast<UINT>(wp), lp);
             return 0;
         });
     }
-    // WM_QUERYDRAGICON.
-    template <class T> CMessageMap& OnMessage(UINT nMsg, HCURSOR (T::*pfn)())
+    // TRUE: the session may end.
+    template <class T> CMessageMap& OnQueryEndSession(BOOL (T::*pfn)())
     {
-        return Add(nMsg, [pfn](CWnd& w, WPARAM, LPARAM) -> LRESULT {
+        return Add(WM_QUERYENDSESSION, [pfn](CWnd& w, WPARAM, LPARAM) -> LRESULT { return (static_cast<T&>(w).*pfn)(); });
+    }
+    template <class T> CMessageMap& OnQueryDragIcon(HCURSOR (T::*pfn)())
+    {
+        return Add(WM_QUERYDRAGICON, [pfn](CWnd& w, WPARAM, LPARAM) -> LRESULT {
             return reinterpret_cast<LRESULT>((static_cast<T&>(w).*pfn)());
         });
     }
-    // Any message in its raw form.
+    // The program's own messages and registered ones, in their raw form; a system message has
+    // an adapter of its own above.
     template <class T> CMessageMap& OnMessage(UINT nMsg, LRESULT (T::*pfn)(WPARAM, LPARAM))
     {
         return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT { return (static_cast<T&>(w).*pfn)(wp, lp); });
@@ -134,6 +127,24 @@ private:
     {
         m_entries.push_back({nMsg, 0, 0, std::move(handler)});
         return *this;
+    }
+    template <class T> CMessageMap& AddVoid(UINT nMsg, void (T::*pfn)())
+    {
+        return Add(nMsg, [pfn](CWnd& w, WPARAM, LPARAM) -> LRESULT { (static_cast<T&>(w).*pfn)(); return 0; });
+    }
+    template <class T> CMessageMap& AddMouse(UINT nMsg, void (T::*pfn)(UINT, POINT))
+    {
+        return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
+            (static_cast<T&>(w).*pfn)(static_cast<UINT>(wp), PointFromLParam(lp));
+            return 0;
+        });
+    }
+    template <class T> CMessageMap& AddFlag(UINT nMsg, void (T::*pfn)(BOOL))
+    {
+        return Add(nMsg, [pfn](CWnd& w, WPARAM wp, LPARAM) -> LRESULT {
+            (static_cast<T&>(w).*pfn)(static_cast<BOOL>(wp));
+            return 0;
+        });
     }
 
     const CMessageMap* m_pBase;

@@ -32,7 +32,7 @@ protected:
     const CMessageMap& GetMessageMap() const override
     {
         static const CMessageMap map =
-            CMessageMap(&CDialog::GetThisMessageMap()).OnMessage(WM_ERASEBKGND, &CHostDlg::OnEraseBkgnd);
+            CMessageMap(&CDialog::GetThisMessageMap()).OnEraseBkgnd(&CHostDlg::OnEraseBkgnd);
         return map;
     }
     void DoDataExchange(CDataExchange* pDX) override
@@ -191,7 +191,7 @@ TEST_F(SkinBtnTest, ImagesAreCopiedUnscaledUnlessLargerThanTheButton)
 TEST_F(SkinBtnTest, OwnerDrawBitsAndStayDownChooseTheImage)
 {
     LoadStateImages("state");
-    m_btn.m_bStayDown = 1;
+    m_btn.m_bStayDown = SKIN_STAY_DOWN;
     for (int nState = 0; nState < 4; ++nState) {
         Draw(nState);
         EXPECT_EQ(CLR_STATES[SKIN_STATE_PRESSED], Pixel(W / 2, H / 2)) << nState;
@@ -285,7 +285,7 @@ TEST_F(SkinBtnTest, VectorStyleDrawsTheFrameAndGlyphWithTheStatePen)
 {
     ::SetWindowPos(m_btn, nullptr, 0, 0, 20, 20, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     m_btn.m_nStyle = SKIN_STYLE_VECTOR;
-    m_btn.m_nGlyph = 4;
+    m_btn.m_nGlyph = SKIN_GLYPH_TRIANGLE;
     const COLORREF pens[] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(225, 225, 225)};
     for (int nState = 0; nState < 4; ++nState) {
         Draw(nState);
@@ -336,7 +336,7 @@ TEST_F(SkinBtnTest, GlyphCellStyleCopiesTheStateCellAndNotifiesOncePerPress)
     const std::string strSheet = Image("sheet.bmp", 54, 54, [](int x, int y) { return RGB(x / 18 * 80 + 10, y / 18 * 80 + 10, 150); });
     m_btn.m_bmpGlyphs.Attach(static_cast<HBITMAP>(::LoadImageW(nullptr, Widen(strSheet).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE)));
     m_btn.m_nStyle = SKIN_STYLE_GLYPH_CELL;
-    m_btn.m_nGlyph = 2;
+    m_btn.m_nGlyph = SKIN_GLYPH_SQUARES;
     Draw(SKIN_STATE_HOVER);
     EXPECT_EQ(RGB(90, 90, 150), Pixel(14, 13));
     EXPECT_EQ(CLR_HOST, Pixel(15, 13));
@@ -347,7 +347,7 @@ TEST_F(SkinBtnTest, GlyphCellStyleCopiesTheStateCellAndNotifiesOncePerPress)
     // A glyph kind that names no cell still notifies.
     CPressListener listener;
     m_btn.m_hWndNotify = listener;
-    m_btn.m_nGlyph = -1;
+    m_btn.m_nGlyph = SKIN_GLYPH_NONE;
     DrawItem(ODS_FOCUS | ODS_SELECTED);
     ASSERT_TRUE(PumpUntil([&] { return m_btn.m_nPressTicks > 3; }));
     EXPECT_EQ(1, listener.m_nPresses);

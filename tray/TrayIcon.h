@@ -2,6 +2,7 @@
 // They know no window class: the main window owns the record and forwards to them.
 #pragma once
 
+#include "Messages.h"
 #include "resource.h"
 
 #include <windows.h>
@@ -9,8 +10,6 @@
 
 #include <string>
 
-// The tray icon's callback message to the main window.
-constexpr UINT WM_TRAY_NOTIFY = 5021;
 // The icon's identifier among the main window's tray icons.
 constexpr UINT TRAY_ICON_ID = IDR_MAINFRAME;
 constexpr UINT BALLOON_TIMEOUT = 3000;
