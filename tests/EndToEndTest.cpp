@@ -236,13 +236,20 @@ void SendMouse(DWORD dwFlags, LONG dx = 0, LONG dy = 0)
     ::SendInput(1, &input, sizeof(input));
 }
 
-// Moves the pointer as the mouse would, so the window under it gets its WM_MOUSEMOVE.
-bool MovePointer(POINT pt)
+// Sends a mouse event at a point of the screen.
+void SendMouseAt(DWORD dwFlags, POINT pt)
 {
     const LONG cx = ::GetSystemMetrics(SM_CXSCREEN);
     const LONG cy = ::GetSystemMetrics(SM_CYSCREEN);
     // Rounded up, so that scaling back to pixels lands on the pixel asked for.
-    SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, (pt.x * 65536 + cx - 1) / cx, (pt.y * 65536 + cy - 1) / cy);
+    SendMouse(dwFlags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, (pt.x * 65536 + cx - 1) / cx,
+              (pt.y * 65536 + cy - 1) / cy);
+}
+
+// Moves the pointer as the mouse would, so the window under it gets its WM_MOUSEMOVE.
+bool MovePointer(POINT pt)
+{
+    SendMouseAt(0, pt);
     return PumpUntil([&] {
         POINT now;
         return ::GetCursorPos(&now) && now.x == pt.x && now.y == pt.y;
@@ -258,8 +265,10 @@ bool BringToFront(HWND hWnd)
 void Click(POINT pt)
 {
     ASSERT_TRUE(MovePointer(pt)) << "the pointer did not reach " << pt.x << "," << pt.y;
-    SendMouse(MOUSEEVENTF_LEFTDOWN);
-    SendMouse(MOUSEEVENTF_LEFTUP);
+    // The press and release carry the point themselves: on a busy machine the X server's report
+    // of an earlier move can reach the window late and put the pointer back where it was.
+    SendMouseAt(MOUSEEVENTF_LEFTDOWN, pt);
+    SendMouseAt(MOUSEEVENTF_LEFTUP, pt);
 }
 
 // 24-bit pixels, from a piece of the screen read the way a screenshot tool reads it, or from a
