@@ -45,6 +45,7 @@ const CMessageMap& CLogPageDlg::GetThisMessageMap()
     static const CMessageMap map = CMessageMap(&CDialog::GetThisMessageMap())
                                        .OnPaint(&CLogPageDlg::OnPaint)
                                        .OnShowWindow(&CLogPageDlg::OnShowWindow)
+                                       .OnNotify(IDC_LOG_LIST, LVN_DELETEALLITEMS, &CLogPageDlg::OnDeleteAllItems)
                                        .OnCommand(IDC_LOG_DELETE, &CLogPageDlg::OnDeleteLog);
     return map;
 }
@@ -98,6 +99,12 @@ void CLogPageDlg::OnPaint()
 
 void CLogPageDlg::OnShowWindow(BOOL, UINT)
 {
+}
+
+void CLogPageDlg::OnDeleteAllItems(NMHDR*, LRESULT* pResult)
+{
+    // The rows carry no data of ours: emptying a full list needs no word about each of them.
+    *pResult = TRUE;
 }
 
 void CLogPageDlg::OnDeleteLog()

@@ -50,6 +50,7 @@ protected:
     void OnPaint();
     void OnShowWindow(BOOL bShow, UINT nStatus);
     void OnDeleteLog();
+    void OnDeleteAllItems(NMHDR* pNMHDR, LRESULT* pResult);
 
 private:
     CAlarmReceiver* m_pReceiver = nullptr;

@@ -60,6 +60,7 @@ const CMessageMap& CMonitorDlg::GetThisMessageMap()
                                        .OnCommand(IDCANCEL, &CMonitorDlg::ShowLogPage)
                                        .OnLButtonDown(&CMonitorDlg::OnLButtonDown)
                                        .OnNotify(IDC_ALARM_LIST, NM_CLICK, &CMonitorDlg::OnClickAlarmList)
+                                       .OnNotify(IDC_ALARM_LIST, LVN_DELETEALLITEMS, &CMonitorDlg::OnDeleteAllItems)
                                        .OnCommand(IDC_BTN_HIDE, &CMonitorDlg::OnBtnHide)
                                        .OnCommand(IDC_BTN_MIN, &CMonitorDlg::OnBtnMin)
                                        .OnCommand(IDC_BTN_CLOSE, &CMonitorDlg::OnCloseApp)
@@ -222,6 +223,12 @@ void CMonitorDlg::ShowAlarmDetails(int nRow)
         ::SetWindowTextW(GetDlgItem(nID), m_alarmList.GetItemTextW(nRow, nColumn).c_str());
         InvalidateControl(nID);
     }
+}
+
+void CMonitorDlg::OnDeleteAllItems(NMHDR*, LRESULT* pResult)
+{
+    // The rows carry no data of ours: emptying a full list needs no word about each of them.
+    *pResult = TRUE;
 }
 
 void CMonitorDlg::OnClickAlarmList(NMHDR* pNMHDR, LRESULT* pResult)

@@ -71,6 +71,7 @@ protected:
     HCURSOR OnQueryDragIcon();
     void OnLButtonDown(UINT nFlags, POINT point);
     void OnClickAlarmList(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnDeleteAllItems(NMHDR* pNMHDR, LRESULT* pResult);
     void OnBtnHide();
     void OnBtnMin();
     void InvalidateControl(int nID);

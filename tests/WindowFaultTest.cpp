@@ -54,7 +54,7 @@ TEST_F(CFaultTest, ALogThatIsADirectoryStillLetsAlarmsShow)
     ::CreateDirectoryW(L"myfile.txt", nullptr);
     Open();
     SendDatagram("a;b;c;d");
-    ASSERT_TRUE(PumpUntil([this] { return Narrow(Dlg().m_trayIconData.szInfo).find("无法写入") != std::string::npos; }));
+    ASSERT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText().find("无法写入") != std::string::npos; }));
     SendAndSettle({"a;b;c;d;"});
     EXPECT_EQ(Row(AlarmList(), 1), (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_EQ(Row(LogList(), 1), (std::vector<std::string>{"a", "b", "c", "d"}));

@@ -9,20 +9,6 @@ namespace {
 
 using CLogTest = CMonitorWindowTest;
 
-TEST_F(CLogTest, LogPageListHasItsColumnsInTheirFinalOrder)
-{
-    Open();
-    const std::vector<std::string> headings = {"Ap名称", "日志时间", "告警类型", "告警内容"};
-    ASSERT_EQ(LogList().GetColumnCount(), 4);
-    for (int nColumn = 0; nColumn < 4; ++nColumn)
-        EXPECT_EQ(LogList().GetColumnHeading(nColumn), headings[nColumn]);
-    EXPECT_EQ(LogList().GetExtendedStyle(), 0x23u);
-    ASSERT_NE(LogList().GetImageList(LVSIL_SMALL), nullptr);
-    EXPECT_EQ(ImageList_GetImageCount(LogList().GetImageList(LVSIL_SMALL)), 0);
-    EXPECT_FALSE(g_pLogPage->IsWindowVisible());
-    EXPECT_FALSE(::IsWindowVisible(g_pLogPage->GetDlgItem(IDC_LOG_EDIT)));
-}
-
 TEST_F(CLogTest, EveryDatagramIsOneLineOfItsExactBytes)
 {
     Open();
@@ -183,7 +169,7 @@ TEST_F(CLogTest, AViewerThatSharesTheFileHoldsUpNoLine)
     ASSERT_NE(hViewer, INVALID_HANDLE_VALUE);
     SendAndSettle({"a;b;c;d;", "e"});
     EXPECT_EQ(ReadFileBytes(L"myfile.txt"), "a;b;c;d;\r\ne\r\nmarker;m;m;m;\r\n");
-    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfo), "m") << "no notice of a failing log";
+    EXPECT_EQ(Dlg().LastBalloonText(), "m") << "no notice of a failing log";
     ::CloseHandle(hViewer);
 }
 
@@ -283,7 +269,7 @@ TEST_F(CLogTest, LinesThatCannotBeWrittenAreKeptAndWrittenLaterInOrder)
     ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
     SendDatagram("one;1;1;1");
     // The operator hears of it once.
-    ASSERT_TRUE(PumpUntil([this] { return Narrow(Dlg().m_trayIconData.szInfo).find("无法写入") != std::string::npos; }));
+    ASSERT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText().find("无法写入") != std::string::npos; }));
     SendAndSettle({"two;2;2;2;"});
     // The lists go on as usual meanwhile.
     EXPECT_EQ(AlarmList().GetItemCount(), 2);

@@ -9,21 +9,27 @@ namespace {
 
 using CReceiverTest = CMonitorWindowTest;
 
-TEST_F(CReceiverTest, AlarmListHasItsColumnsStylesAndImages)
+TEST_F(CReceiverTest, BothListsHaveTheirColumnsStylesAndImageLists)
 {
     Open();
     const std::vector<std::string> headings = {"Ap名称", "日志时间", "告警类型", "告警内容"};
-    ASSERT_EQ(AlarmList().GetColumnCount(), 4);
-    for (int nColumn = 0; nColumn < 4; ++nColumn)
-        EXPECT_EQ(AlarmList().GetColumnHeading(nColumn), headings[nColumn]);
-    EXPECT_EQ(AlarmList().GetExtendedStyle(), 0x23u);
+    for (CListCtrl* list : {&AlarmList(), &LogList()}) {
+        ASSERT_EQ(list->GetColumnCount(), 4);
+        for (int nColumn = 0; nColumn < 4; ++nColumn)
+            EXPECT_EQ(list->GetColumnHeading(nColumn), headings[nColumn]);
+        EXPECT_EQ(list->GetExtendedStyle(), 0x23u);
+        ASSERT_NE(list->GetImageList(LVSIL_SMALL), nullptr);
+    }
     HIMAGELIST hImages = AlarmList().GetImageList(LVSIL_SMALL);
-    ASSERT_NE(hImages, nullptr);
     EXPECT_EQ(ImageList_GetImageCount(hImages), 2);
     int cx = 0, cy = 0;
     ImageList_GetIconSize(hImages, &cx, &cy);
     EXPECT_EQ(cx, 24);
     EXPECT_EQ(cy, 16);
+    // The log page's image list holds none, and the page and its edit start hidden.
+    EXPECT_EQ(ImageList_GetImageCount(LogList().GetImageList(LVSIL_SMALL)), 0);
+    EXPECT_FALSE(g_pLogPage->IsWindowVisible());
+    EXPECT_FALSE(::IsWindowVisible(g_pLogPage->GetDlgItem(IDC_LOG_EDIT)));
 }
 
 TEST_F(CReceiverTest, AnAlarmBecomesRowZeroOfBothListsAndTheBalloonShowsItsTime)
@@ -35,8 +41,8 @@ TEST_F(CReceiverTest, AnAlarmBecomesRowZeroOfBothListsAndTheBalloonShowsItsTime)
     EXPECT_EQ(Row(AlarmList(), 0), (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_EQ(Row(LogList(), 0), (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_EQ(Dlg().m_nAlarmToShow, 0);
-    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfo), "b");
-    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfoTitle), "警告警告");
+    EXPECT_EQ(Dlg().LastBalloonText(), "b");
+    EXPECT_EQ(Dlg().LastBalloonTitle(), "警告警告");
 
     SendDatagram("接入点1;10:00:00;温度;过高;tail");
     ASSERT_TRUE(PumpUntil([this] { return AlarmList().GetItemCount() == 2; }));
@@ -123,15 +129,15 @@ TEST_F(CReceiverTest, APortHeldElsewhereIsReportedAndTakenOnceFree)
 
     m_pDlg = std::make_unique<CMonitorDlg>();
     ASSERT_TRUE(m_pDlg->Create(IDD_MAIN, nullptr));
-    ASSERT_TRUE(PumpUntil([this] { return Narrow(Dlg().m_trayIconData.szInfo).find("无法监听") != std::string::npos; }));
+    ASSERT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText().find("无法监听") != std::string::npos; }));
     // The notice names what really failed.
-    EXPECT_NE(Narrow(Dlg().m_trayIconData.szInfo).find("10048"), std::string::npos) << Narrow(Dlg().m_trayIconData.szInfo);
+    EXPECT_NE(Dlg().LastBalloonText().find("10048"), std::string::npos) << Dlg().LastBalloonText();
     EXPECT_FALSE(Dlg().m_pReceiver->IsListening());
 
     ::closesocket(holder);
     ::WSACleanup();
     ASSERT_TRUE(PumpUntil([this] { return Dlg().m_pReceiver->IsListening(); }));
-    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfo), "已开始监听 UDP 端口 6000");
+    EXPECT_EQ(Dlg().LastBalloonText(), "已开始监听 UDP 端口 6000");
     SendDatagram("a;b;c;d;");
     EXPECT_TRUE(PumpUntil([this] { return AlarmList().GetItemCount() == 1; }));
 }

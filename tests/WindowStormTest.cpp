@@ -37,7 +37,7 @@ TEST_F(CStormTest, AStormIsRecordedWholeAndTheListsKeepItsNewestRows)
             ASSERT_EQ(list->GetItemText(nRow, 1), std::to_string(nStorm - nRow)) << nRow;
     }
     EXPECT_EQ(Dlg().m_nAlarmToShow, 0);
-    EXPECT_EQ(Narrow(Dlg().m_trayIconData.szInfo), "m");
+    EXPECT_EQ(Dlg().LastBalloonText(), "m");
 }
 
 TEST_F(CStormTest, ABurstThatCrossesTheLogPageCapSplitsTheFileAtTheCappingAlarm)

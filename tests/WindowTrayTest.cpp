@@ -19,14 +19,14 @@ TEST_F(CTrayTest, TheRecordHoldsTheIconAndThenEachBalloon)
     EXPECT_EQ(Narrow(data.szTip), "Alarm");
     // The start-up balloon is the last thing written.
     EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_INFO));
-    EXPECT_EQ(Narrow(data.szInfo), "正在监控中...");
-    EXPECT_EQ(Narrow(data.szInfoTitle), "进程监控程序");
+    EXPECT_EQ(Dlg().LastBalloonText(), "正在监控中...");
+    EXPECT_EQ(Dlg().LastBalloonTitle(), "进程监控程序");
     EXPECT_EQ(data.uTimeout, 3000u);
     EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
 
     Dlg().ShowBalloon(nullptr, "标题", 1234, NIIF_WARNING);
-    EXPECT_EQ(Narrow(data.szInfo), "");
-    EXPECT_EQ(Narrow(data.szInfoTitle), "标题");
+    EXPECT_EQ(Dlg().LastBalloonText(), "");
+    EXPECT_EQ(Dlg().LastBalloonTitle(), "标题");
     EXPECT_EQ(data.uTimeout, 1234u);
     EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING));
     EXPECT_EQ(data.uID, 128u);
@@ -37,7 +37,7 @@ TEST_F(CTrayTest, TheRecordHoldsTheIconAndThenEachBalloon)
     EXPECT_EQ(data.hWnd, Dlg().GetSafeHwnd());
     EXPECT_EQ(data.uID, 128u);
     // What only a balloon sets stays as the last balloon left it.
-    EXPECT_EQ(Narrow(data.szInfoTitle), "标题");
+    EXPECT_EQ(Dlg().LastBalloonTitle(), "标题");
 }
 
 TEST_F(CTrayTest, NotificationsForOtherIconsAreLeftAlone)
