@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the benchmark under Wine with a display, from an empty temporary directory so that no
 # "myfile.txt" of a real run is touched. The argument is the folder of the built programs.
-set -eu
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+here=$WENDLE_TOOLS
 bin=$(cd "${1:-$here/../build/win/bin}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package of installer/Wendle.wxs with wixl. Its version is the
 # product version of the program's own version record (res/Wendle.rc) unless one is given.
-set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+here=$WENDLE_TOOLS
+root=$WENDLE_ROOT
 if [ $# -lt 2 ] || [ $# -gt 3 ]; then
     echo "usage: $0 BUILD_BIN_DIR OUT_MSI [VERSION]" >&2
     exit 2

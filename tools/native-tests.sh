@@ -6,26 +6,12 @@
 #   tools/native-tests.sh               build, test, fuzz ${FUZZ_SECONDS:-20} s each
 #   tools/native-tests.sh --fuzz SECS   build, then fuzz SECS s each on the corpus
 #                                       kept in build-native/fuzz-corpus (tools/fuzz.sh)
-set -euo pipefail
-
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
-ROOT=$(pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+cd "$WENDLE_ROOT"
+ROOT=$WENDLE_ROOT
 BUILD="$ROOT/build-native"
 SEEDS="$ROOT/tests/fuzz/corpus"
 FUZZERS=("FuzzDatagram:datagram:1024" "FuzzLogPieces:logpieces:8192")
-
-ensure_packages() {
-    local missing=() pkg
-    for pkg in clang libclang-rt-14-dev cmake make googletest; do
-        dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$pkg")
-    done
-    ((${#missing[@]} == 0)) && return 0
-    echo "Installing ${missing[*]}"
-    local sudo=()
-    [[ $(id -u) -eq 0 ]] || sudo=(sudo)
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
 
 build() {
     cmake -S "$ROOT/tests/native" -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug \
@@ -64,7 +50,7 @@ fuzz_all() {
 }
 
 main() {
-    ensure_packages
+    wendle_install_packages clang libclang-rt-14-dev cmake make googletest
     mkdir -p "$BUILD"
     build
     if [[ ${1:-} == --fuzz ]]; then

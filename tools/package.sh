@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Packs what an operator copies to a Windows workstation into one zip, all at the top of the
 # archive so that unpacking gives a folder Wendle can be started from as it is.
-set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+here=$WENDLE_TOOLS
 if [ $# -ne 2 ]; then
     echo "usage: $0 BUILD_BIN_DIR OUT_ZIP" >&2
     exit 2

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Starts Wendle under Wine the way an operator starts it on Windows: from a folder that holds
 # Wendle.exe and its "image" folder, where "myfile.txt" is written.
-set -eu
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+here=$WENDLE_TOOLS
 bin=$1
 run_dir=$2
 mkdir -p "$run_dir"

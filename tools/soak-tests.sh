@@ -7,9 +7,8 @@
 #                                    occupied, as a shared CI machine is
 #
 # Each run's whole output is kept in build/soak/run-K.log.
-set -euo pipefail
-
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+cd "$WENDLE_ROOT"
 
 usage() {
     echo "usage: tools/soak-tests.sh N [--load]" >&2

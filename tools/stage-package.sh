@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Lays out in one folder what an operator gets, the same for the zip and the installer: Wendle.exe
 # with its "image" folder, the alarmsend tool and the read-me.
-set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+here=$WENDLE_TOOLS
 if [ $# -ne 2 ]; then
     echo "usage: $0 BUILD_BIN_DIR STAGE_DIR" >&2
     exit 2

@@ -3,12 +3,10 @@
 # mapped to an installed CJK font so that "宋体" and SimSun render Chinese.
 # With WENDLE_WINE_UNMANAGED=1 (tests on a bare Xvfb) windows are not handed to a window
 # manager: without one, Wine waits two seconds each time a top-level window is hidden.
-set -eu
-here=$(cd "$(dirname "$0")" && pwd)
-export WINEPREFIX=${WENDLE_WINEPREFIX:-$here/../build/wine}
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+wendle_wine_env
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-[ -f "$WINEPREFIX/system.reg" ] && exit 0
+[[ -f $WINEPREFIX/system.reg ]] && exit 0
 mkdir -p "$WINEPREFIX"
 wineboot -i >/dev/null 2>&1
 font="WenQuanYi Micro Hei"

@@ -4,51 +4,58 @@
 #
 # With --own-network, the command runs in a network namespace of its own when the machine
 # allows it, so that its programs own UDP port 6000 even while a monitor runs elsewhere.
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
-if [ "${1:-}" = "--own-network" ]; then
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+if [[ ${1:-} == --own-network ]]; then
     shift
-    if [ -z "${WENDLE_OWN_NETWORK:-}" ] && [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
+    if [[ -z ${WENDLE_OWN_NETWORK:-} ]] && [[ $(id -u) -eq 0 ]] && unshare -n true 2>/dev/null; then
         exec unshare -n env WENDLE_OWN_NETWORK=1 "$0" "$@"
     fi
-    [ -n "${WENDLE_OWN_NETWORK:-}" ] || echo "No private network namespace: the tests share UDP port 6000" >&2
+    [[ -n ${WENDLE_OWN_NETWORK:-} ]] || echo "No private network namespace: the tests share UDP port 6000" >&2
 fi
-[ -n "${WENDLE_OWN_NETWORK:-}" ] && ip link set lo up
-export WINEPREFIX=${WENDLE_WINEPREFIX:-$here/../build/wine}
-export WENDLE_WINEPREFIX=$WINEPREFIX
-export WINEDEBUG=${WINEDEBUG:--all}
-"$here/wine-prefix.sh"
+if [[ -n ${WENDLE_OWN_NETWORK:-} ]]; then
+    ip link set lo up
+fi
+wendle_wine_env
+"$WENDLE_TOOLS/wine-prefix.sh"
 
 xvfb_pid=""
-if [ -z "${DISPLAY:-}" ]; then
+stop_xvfb() {
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+    fi
+}
+trap stop_xvfb EXIT
+if [[ -z ${DISPLAY:-} ]]; then
     # Xvfb picks a free display itself and names it only once it takes clients: two runs that
     # start together never share one, and a slow start is waited for instead of guessed.
     display_file=$(mktemp)
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 600); do
-        if [ -s "$display_file" ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+        if [[ -s $display_file ]] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
             break
         fi
         sleep 0.1
     done
-    display=":$(cat "$display_file")"
+    display=$(cat "$display_file")
     rm -f "$display_file"
-    if [ "$display" = ":" ]; then
-        echo "Xvfb did not start within a minute" >&2
-        kill "$xvfb_pid" 2>/dev/null
+    if [[ -z $display ]]; then
+        if kill -0 "$xvfb_pid" 2>/dev/null; then
+            echo "with-display: Xvfb did not take clients within a minute" >&2
+        else
+            echo "with-display: Xvfb could not start: no free display number, or Xvfb is not installed" >&2
+        fi
         exit 1
     fi
-    echo "No display set: started Xvfb on $display" >&2
-    export DISPLAY=$display
+    echo "No display set: started Xvfb on :$display" >&2
+    export DISPLAY=:$display
 fi
 # One wineserver for every program the command starts, instead of one per program. Its
 # background services start here, with no output of ours to hold open: a test runner that
 # reads a program's output would otherwise wait for them to end.
 wineserver -p
-"$here/wine-run.sh" cmd /c exit >/dev/null 2>&1 </dev/null
-"$@"
-status=$?
-wineserver -k >/dev/null 2>&1
-[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-exit $status
+"$WENDLE_TOOLS/wine-run.sh" cmd /c exit >/dev/null 2>&1 </dev/null || true
+status=0
+"$@" || status=$?
+wineserver -k >/dev/null 2>&1 || true
+exit "$status"

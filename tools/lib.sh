@@ -1,0 +1,29 @@
+# What every script of ours shares, sourced first thing: one strictness level, where the project
+# is, the settings of its own Wine prefixes, and installing missing Debian packages.
+set -euo pipefail
+
+WENDLE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+WENDLE_TOOLS=$WENDLE_ROOT/tools
+
+# The project's own Wine prefix, build/wine unless WENDLE_WINEPREFIX names another (the tests
+# use build/wine-test), never the user's ~/.wine; quiet, and with no Mono or Gecko prompts.
+wendle_wine_env() {
+    export WINEPREFIX=${WENDLE_WINEPREFIX:-$WENDLE_ROOT/build/wine}
+    export WENDLE_WINEPREFIX=$WINEPREFIX
+    export WINEDEBUG=${WINEDEBUG:--all}
+    export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+}
+
+# Installs those of the named packages that are missing, with apt-get (through sudo unless root).
+wendle_install_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$package")
+    done
+    ((${#missing[@]} == 0)) && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
