@@ -1,13 +1,5 @@
 #include "EndToEndSupport.h"
 
-std::wstring ExeFolder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L"\\/"));
-}
-
 void CopyFolder(const std::wstring& from, const std::wstring& to)
 {
     ::CreateDirectoryW(to.c_str(), nullptr);
@@ -66,22 +58,6 @@ void SendRaw(const std::wstring& text)
     ASSERT_EQ(RunAlarmSend({L"--raw", text}), 0u);
 }
 
-DWORD PortOwner()
-{
-    ULONG cbTable = 0;
-    ::GetExtendedUdpTable(nullptr, &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
-    std::vector<unsigned char> table(cbTable + 1024);
-    cbTable = static_cast<ULONG>(table.size());
-    if (::GetExtendedUdpTable(table.data(), &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0) != NO_ERROR)
-        return 0;
-    const auto* pTable = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(table.data());
-    for (DWORD i = 0; i < pTable->dwNumEntries; ++i) {
-        if (ntohs(static_cast<u_short>(pTable->table[i].dwLocalPort)) == ALARM_PORT)
-            return pTable->table[i].dwOwningPid;
-    }
-    return 0;
-}
-
 LRESULT SendTo(HWND hWnd, UINT nMessage, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;
@@ -94,13 +70,6 @@ std::wstring WindowText(HWND hWnd)
     wchar_t text[512] = {};
     SendTo(hWnd, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text));
     return text;
-}
-
-bool HasClass(HWND hWnd, const wchar_t* pszClass)
-{
-    wchar_t name[64] = {};
-    ::GetClassNameW(hWnd, name, static_cast<int>(std::size(name)));
-    return lstrcmpiW(name, pszClass) == 0;
 }
 
 int ItemCount(HWND hWndList)
@@ -228,23 +197,6 @@ bool TrayIconExists(HWND hWndOwner)
     data.hWnd = hWndOwner;
     data.uID = TRAY_ICON_ID;
     return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
-}
-
-HWND FindMainWindow(DWORD dwProcessId)
-{
-    CWindowSearch search{dwProcessId, nullptr};
-    ::EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto& found = *reinterpret_cast<CWindowSearch*>(lParam);
-            DWORD dwOwner = 0;
-            ::GetWindowThreadProcessId(hWnd, &dwOwner);
-            if (dwOwner != found.dwProcessId || !HasClass(::GetDlgItem(hWnd, IDC_ALARM_LIST), WC_LISTVIEWW))
-                return TRUE;
-            found.hWnd = hWnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.hWnd;
 }
 
 HWND FindLogPage(HWND hWndMain)

@@ -34,8 +34,6 @@ constexpr DWORD CHILD_TIMEOUT = CONDITION_DEADLINE;
 constexpr UINT MESSAGE_TIMEOUT = CONDITION_DEADLINE;
 const POINT PT_AWAY = {1200, 1000};
 
-std::wstring ExeFolder();
-
 void CopyFolder(const std::wstring& from, const std::wstring& to);
 
 // Starts the program with these arguments in that folder (the test's own when empty); returns
@@ -53,14 +51,9 @@ void SendAlarm(const std::wstring& ap, const std::wstring& time, const std::wstr
 
 void SendRaw(const std::wstring& text);
 
-// The process that has UDP port 6000 bound, 0 when nobody has.
-DWORD PortOwner();
-
 LRESULT SendTo(HWND hWnd, UINT nMessage, WPARAM wParam, LPARAM lParam);
 
 std::wstring WindowText(HWND hWnd);
-
-bool HasClass(HWND hWnd, const wchar_t* pszClass);
 
 int ItemCount(HWND hWndList);
 
@@ -90,8 +83,6 @@ void Click(POINT pt);
 void SaveScreenshot(HWND hWnd, const wchar_t* pszName);
 
 bool TrayIconExists(HWND hWndOwner);
-
-HWND FindMainWindow(DWORD dwProcessId);
 
 HWND FindLogPage(HWND hWndMain);
 
@@ -190,11 +181,6 @@ private:
     int m_nWidth = 0;
     int m_nHeight = 0;
     std::vector<unsigned char> m_bits;
-};
-
-struct CWindowSearch {
-    DWORD dwProcessId;
-    HWND hWnd;
 };
 
 // One run of Wendle.exe in a folder; whatever happens to the test, the process does not outlive it.

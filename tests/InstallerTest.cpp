@@ -36,14 +36,6 @@ std::wstring FullPath(const std::wstring& path)
     return std::wstring(full, n);
 }
 
-std::wstring ExeFolder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L"\\/"));
-}
-
 // The packages are built beside the programs' folder, the older one with OLDER_VERSION.
 std::wstring Package(bool bOlder = false)
 {
@@ -198,44 +190,6 @@ CShortcut ReadShortcut(const std::wstring& path)
     return shortcut;
 }
 
-// The process that has UDP port 6000 bound, 0 when nobody has.
-DWORD PortOwner()
-{
-    ULONG cbTable = 0;
-    ::GetExtendedUdpTable(nullptr, &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
-    std::vector<unsigned char> table(cbTable + 1024);
-    cbTable = static_cast<ULONG>(table.size());
-    if (::GetExtendedUdpTable(table.data(), &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0) != NO_ERROR)
-        return 0;
-    const auto* pTable = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(table.data());
-    for (DWORD i = 0; i < pTable->dwNumEntries; ++i) {
-        if (ntohs(static_cast<u_short>(pTable->table[i].dwLocalPort)) == 6000)
-            return pTable->table[i].dwOwningPid;
-    }
-    return 0;
-}
-
-struct CWindowSearch {
-    DWORD dwProcessId;
-    HWND hWnd;
-};
-
-HWND FindCloseButton(DWORD dwProcessId)
-{
-    CWindowSearch search{dwProcessId, nullptr};
-    ::EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto& found = *reinterpret_cast<CWindowSearch*>(lParam);
-            DWORD dwOwner = 0;
-            ::GetWindowThreadProcessId(hWnd, &dwOwner);
-            if (dwOwner == found.dwProcessId && ::GetDlgItem(hWnd, IDC_ALARM_LIST))
-                found.hWnd = ::GetDlgItem(hWnd, IDC_BTN_CLOSE);
-            return found.hWnd == nullptr;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.hWnd;
-}
-
 class CInstallerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ::CoInitialize(nullptr); }
@@ -272,7 +226,7 @@ protected:
     void CloseWendle()
     {
         HWND hButton = nullptr;
-        ASSERT_TRUE(PumpUntil([&] { return (hButton = FindCloseButton(m_dwWendleId)) != nullptr; }, EFFECT_TIMEOUT));
+        ASSERT_TRUE(PumpUntil([&] { return (hButton = ::GetDlgItem(FindMainWindow(m_dwWendleId), IDC_BTN_CLOSE)) != nullptr; }, EFFECT_TIMEOUT));
         DWORD_PTR result = 0;
         ::SendMessageTimeoutW(hButton, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, EFFECT_TIMEOUT, &result);
         ASSERT_EQ(::WaitForSingleObject(m_hWendle, EFFECT_TIMEOUT), WAIT_OBJECT_0) << "Wendle.exe did not end";

@@ -1,6 +1,13 @@
 #include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <iphlpapi.h>
 
 #include "TestSupport.h"
+
+#include "resource.h"
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <vector>
@@ -200,4 +207,55 @@ void WriteBitmapFile(const std::wstring& path, int nWidth, int nHeight, const st
     bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
     bytes.append(reinterpret_cast<const char*>(bits.data()), bits.size());
     WriteFileBytes(path, bytes);
+}
+
+std::wstring ExeFolder()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+DWORD PortOwner(unsigned short nPort)
+{
+    ULONG cbTable = 0;
+    ::GetExtendedUdpTable(nullptr, &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
+    std::vector<unsigned char> table(cbTable + 1024);
+    cbTable = static_cast<ULONG>(table.size());
+    if (::GetExtendedUdpTable(table.data(), &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0) != NO_ERROR)
+        return 0;
+    const auto* pTable = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(table.data());
+    for (DWORD i = 0; i < pTable->dwNumEntries; ++i) {
+        if (ntohs(static_cast<u_short>(pTable->table[i].dwLocalPort)) == nPort)
+            return pTable->table[i].dwOwningPid;
+    }
+    return 0;
+}
+
+bool HasClass(HWND hWnd, const wchar_t* pszClass)
+{
+    wchar_t name[64] = {};
+    ::GetClassNameW(hWnd, name, static_cast<int>(std::size(name)));
+    return lstrcmpiW(name, pszClass) == 0;
+}
+
+HWND FindMainWindow(DWORD dwProcessId)
+{
+    struct CWindowSearch {
+        DWORD dwProcessId;
+        HWND hWnd;
+    } search{dwProcessId, nullptr};
+    ::EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto& found = *reinterpret_cast<CWindowSearch*>(lParam);
+            DWORD dwOwner = 0;
+            ::GetWindowThreadProcessId(hWnd, &dwOwner);
+            if (dwOwner != found.dwProcessId || !HasClass(::GetDlgItem(hWnd, IDC_ALARM_LIST), WC_LISTVIEWW))
+                return TRUE;
+            found.hWnd = hWnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.hWnd;
 }

@@ -56,6 +56,16 @@ private:
     unsigned short m_nPort;
 };
 
+// The folder of the running test program, where the built programs are.
+std::wstring ExeFolder();
+// The process that has the UDP port bound, 0 when nobody has; read from the system's table of
+// endpoints, so nothing is bound to find out.
+DWORD PortOwner(unsigned short nPort = 6000);
+
+bool HasClass(HWND hWnd, const wchar_t* pszClass);
+// The main window of a running Wendle: the top-level window of that process with the alarm list.
+HWND FindMainWindow(DWORD dwProcessId);
+
 // One argument quoted so that the started program's C runtime splits it back out unchanged.
 std::wstring QuoteArgument(const std::wstring& arg);
 

@@ -7,8 +7,6 @@
 #include "Text.h"
 #include "resource.h"
 
-#include <iphlpapi.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <set>
@@ -139,18 +137,7 @@ LONGLONG CLiveWendle::Drain(const CSender& sender, char chPhase, int nLastSeq)
 
 bool AlarmPortBound()
 {
-    ULONG nSize = 0;
-    ::GetExtendedUdpTable(nullptr, &nSize, FALSE, AF_INET, UDP_TABLE_BASIC, 0);
-    std::vector<BYTE> table(nSize + sizeof(MIB_UDPTABLE));
-    nSize = static_cast<ULONG>(table.size());
-    if (::GetExtendedUdpTable(table.data(), &nSize, FALSE, AF_INET, UDP_TABLE_BASIC, 0) != NO_ERROR)
-        return false;
-    const auto* pTable = reinterpret_cast<const MIB_UDPTABLE*>(table.data());
-    for (DWORD i = 0; i < pTable->dwNumEntries; ++i) {
-        if (ntohs(static_cast<u_short>(pTable->table[i].dwLocalPort)) == ALARM_PORT)
-            return true;
-    }
-    return false;
+    return PortOwner(ALARM_PORT) != 0;
 }
 
 std::unique_ptr<CLiveWendle> StartLiveWendle()
