@@ -15,31 +15,26 @@
 #include <memory>
 #include <string>
 
-constexpr int SKIN_STATE_NORMAL = 0;
-constexpr int SKIN_STATE_HOVER = 1;
-constexpr int SKIN_STATE_PRESSED = 2;
-constexpr int SKIN_STATE_DISABLED = 3;
+enum : int { SKIN_STATE_NORMAL, SKIN_STATE_HOVER, SKIN_STATE_PRESSED, SKIN_STATE_DISABLED };
 
 // m_nStyle. Only the bitmap style is in use; the others draw a glyph or the caption alone.
-constexpr int SKIN_STYLE_BITMAP = 0;
-constexpr int SKIN_STYLE_GLYPH_CELL = 1;
-constexpr int SKIN_STYLE_VECTOR = 2;
-constexpr int SKIN_STYLE_TEXT = 3;
+enum : int { SKIN_STYLE_BITMAP, SKIN_STYLE_GLYPH_CELL, SKIN_STYLE_VECTOR, SKIN_STYLE_TEXT };
 
 // m_nGlyph, for the glyph-cell and vector styles; the cell style has cells for the first three
 // only. Any other value draws no glyph.
-constexpr int SKIN_GLYPH_NONE = -1;
-constexpr int SKIN_GLYPH_BAR = 1;
-constexpr int SKIN_GLYPH_SQUARES = 2;
-constexpr int SKIN_GLYPH_CROSS = 3;
-constexpr int SKIN_GLYPH_TRIANGLE = 4;
-constexpr int SKIN_GLYPH_PLUS = 5;
-constexpr int SKIN_GLYPH_CAPTION = 6;
+enum : int {
+    SKIN_GLYPH_NONE = -1,
+    SKIN_GLYPH_BAR = 1,
+    SKIN_GLYPH_SQUARES,
+    SKIN_GLYPH_CROSS,
+    SKIN_GLYPH_TRIANGLE,
+    SKIN_GLYPH_PLUS,
+    SKIN_GLYPH_CAPTION,
+};
 
 // m_bStayDown: only SKIN_STAY_DOWN, exactly, keeps a bitmap-style button showing its pressed
 // image whatever its state; SKIN_STAY_OFF, like any other value, lets the state choose.
-constexpr int SKIN_STAY_OFF = 0;
-constexpr int SKIN_STAY_DOWN = 1;
+enum : int { SKIN_STAY_OFF, SKIN_STAY_DOWN };
 
 // Where the bitmap style draws the window text, in client coordinates.
 constexpr POINT SKIN_CAPTION_ORIGIN = {21, 0};

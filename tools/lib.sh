@@ -27,3 +27,12 @@ wendle_install_packages() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
+
+# Ends the script with its usage line unless it was given from MIN to MAX arguments.
+wendle_expect_args() {
+    local min=$1 max=$2 count=$3 usage=$4
+    if ((count < min || count > max)); then
+        echo "usage: $usage" >&2
+        exit 2
+    fi
+}

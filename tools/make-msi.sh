@@ -4,10 +4,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 here=$WENDLE_TOOLS
 root=$WENDLE_ROOT
-if [ $# -lt 2 ] || [ $# -gt 3 ]; then
-    echo "usage: $0 BUILD_BIN_DIR OUT_MSI [VERSION]" >&2
-    exit 2
-fi
+wendle_expect_args 2 3 $# "$0 BUILD_BIN_DIR OUT_MSI [VERSION]"
 bin=$(cd "$1" && pwd)
 out=$2
 version=${3:-$(sed -n 's/^PRODUCTVERSION *\([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\).*/\1.\2.\3.\4/p' \

@@ -3,10 +3,7 @@
 # archive so that unpacking gives a folder Wendle can be started from as it is.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 here=$WENDLE_TOOLS
-if [ $# -ne 2 ]; then
-    echo "usage: $0 BUILD_BIN_DIR OUT_ZIP" >&2
-    exit 2
-fi
+wendle_expect_args 2 2 $# "$0 BUILD_BIN_DIR OUT_ZIP"
 bin=$1
 out=$2
 stage=$(mktemp -d)

@@ -3,10 +3,7 @@
 # with its "image" folder, the alarmsend tool and the read-me.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 here=$WENDLE_TOOLS
-if [ $# -ne 2 ]; then
-    echo "usage: $0 BUILD_BIN_DIR STAGE_DIR" >&2
-    exit 2
-fi
+wendle_expect_args 2 2 $# "$0 BUILD_BIN_DIR STAGE_DIR"
 bin=$1
 stage=$2
 for file in Wendle.exe alarmsend.exe image/close.bmp; do
