@@ -1,8 +1,14 @@
 #include "Wnd.h"
 
+#include <mutex>
+#include <unordered_map>
+
 namespace {
 
-const wchar_t WND_OBJECT_PROPERTY[] = L"Wendle.CWnd";
+// Every message of a subclassed window looks its object up, so the map stays in the process: a
+// window property is kept by the window server (under Wine, one round trip per message).
+std::mutex g_wndMapMutex;
+std::unordered_map<HWND, CWnd*> g_wndMap;
 
 } // namespace
 
@@ -14,7 +20,9 @@ CWnd::~CWnd()
 
 CWnd* CWnd::FromHandle(HWND hWnd)
 {
-    return hWnd ? static_cast<CWnd*>(::GetPropW(hWnd, WND_OBJECT_PROPERTY)) : nullptr;
+    std::lock_guard<std::mutex> lock(g_wndMapMutex);
+    const auto found = g_wndMap.find(hWnd);
+    return found == g_wndMap.end() ? nullptr : found->second;
 }
 
 BOOL CWnd::SubclassWindow(HWND hWnd)
@@ -22,7 +30,10 @@ BOOL CWnd::SubclassWindow(HWND hWnd)
     if (!hWnd || FromHandle(hWnd))
         return FALSE;
     m_hWnd = hWnd;
-    ::SetPropW(hWnd, WND_OBJECT_PROPERTY, this);
+    {
+        std::lock_guard<std::mutex> lock(g_wndMapMutex);
+        g_wndMap[hWnd] = this;
+    }
     PreSubclassWindow();
     m_pfnSuper = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassedWndProc)));
@@ -38,7 +49,10 @@ void CWnd::Detach()
 {
     if (m_pfnSuper)
         ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
-    ::RemovePropW(m_hWnd, WND_OBJECT_PROPERTY);
+    {
+        std::lock_guard<std::mutex> lock(g_wndMapMutex);
+        g_wndMap.erase(m_hWnd);
+    }
     m_pfnSuper = nullptr;
     m_hWnd = nullptr;
 }
