@@ -35,6 +35,20 @@ HANDLE OpenWithRetry(bool bRetry)
     return hFile;
 }
 
+// A rename or delete that another program's open handle refuses (one that does not share
+// deletion, as the C runtime's fopen does not) is tried again for as long as an open is.
+template <typename TAttempt> bool RetryWhileHeld(TAttempt attempt)
+{
+    for (DWORD waited = 0;; waited += OPEN_RETRY_STEP) {
+        if (attempt())
+            return true;
+        const DWORD dwError = ::GetLastError();
+        if ((dwError != ERROR_SHARING_VIOLATION && dwError != ERROR_ACCESS_DENIED) || waited >= OPEN_RETRY_MILLISECONDS)
+            return false;
+        ::Sleep(OPEN_RETRY_STEP);
+    }
+}
+
 // Writes the bytes at the end of the file and makes them durable; on failure the file is cut
 // back to where it was, so a line is never left half written.
 bool WriteDurably(HANDLE hFile, const std::string& bytes)
@@ -71,25 +85,31 @@ std::string LossLine(std::size_t nLost, const SYSTEMTIME& first, const SYSTEMTIM
 // Removes the oldest archives beyond the number kept.
 void PruneArchives()
 {
-    std::vector<std::pair<std::string, std::wstring>> archives;
-    WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW(L"myfile-*.txt", &found);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string key;
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ArchiveOrderKey(Narrow(found.cFileName), key))
-            archives.emplace_back(key, found.cFileName);
-    } while (::FindNextFileW(hFind, &found));
-    ::FindClose(hFind);
-    if (archives.size() <= ALARM_LOG_ARCHIVES_KEPT)
-        return;
-    std::sort(archives.begin(), archives.end());
+    const std::vector<std::wstring> archives = ListArchives();
     for (std::size_t i = 0; i + ALARM_LOG_ARCHIVES_KEPT < archives.size(); ++i)
-        ::DeleteFileW(archives[i].second.c_str());
+        ::DeleteFileW(archives[i].c_str());
 }
 
 } // namespace
+
+std::vector<std::wstring> ListArchives()
+{
+    std::vector<std::pair<std::string, std::wstring>> archives;
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = ::FindFirstFileW(L"myfile-*.txt", &found);
+    for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = ::FindNextFileW(hFind, &found)) {
+        std::string key;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ArchiveOrderKey(Narrow(found.cFileName), key))
+            archives.emplace_back(key, found.cFileName);
+    }
+    if (hFind != INVALID_HANDLE_VALUE)
+        ::FindClose(hFind);
+    std::sort(archives.begin(), archives.end());
+    std::vector<std::wstring> names;
+    for (const auto& archive : archives)
+        names.push_back(archive.second);
+    return names;
+}
 
 std::vector<CAlarmRow> CAlarmLog::ReadTail(std::size_t nMaxRows) const
 {
@@ -161,7 +181,8 @@ bool CAlarmLog::Archive()
     ::GetLocalTime(&now);
     const std::string stamp = FormatTime(now, "%04u%02u%02u-%02u%02u%02u");
     for (unsigned n = 1;; ++n) {
-        if (::MoveFileW(ALARM_LOG_FILE, Widen(ArchiveName(stamp, n)).c_str()))
+        const std::wstring archive = Widen(ArchiveName(stamp, n));
+        if (RetryWhileHeld([&archive] { return ::MoveFileW(ALARM_LOG_FILE, archive.c_str()); }))
             break;
         if (::GetLastError() != ERROR_ALREADY_EXISTS && ::GetLastError() != ERROR_FILE_EXISTS)
             return false;
@@ -172,7 +193,7 @@ bool CAlarmLog::Archive()
 
 bool CAlarmLog::Delete()
 {
-    if (!::DeleteFileW(ALARM_LOG_FILE) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+    if (!RetryWhileHeld([] { return ::DeleteFileW(ALARM_LOG_FILE); }) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
     m_dqPending.clear();
     return true;

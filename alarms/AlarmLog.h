@@ -23,6 +23,9 @@ constexpr std::size_t ALARM_LOG_ARCHIVES_KEPT = 100;
 // taking lines again.
 enum class LogHealth { Unchanged, Failing, Recovered };
 
+// The log's archives in the current directory, oldest first.
+std::vector<std::wstring> ListArchives();
+
 class CAlarmLog {
 public:
     // The newest rows of the file, as a read from its start would list them, newest first.

@@ -2,15 +2,14 @@
 // with its real receiver on UDP port 6000.
 #pragma once
 
+#include "AlarmLog.h"
 #include "MonitorDlg.h"
 #include "TestSupport.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
-#include <utility>
 #include <string>
 #include <vector>
 
@@ -79,24 +78,17 @@ protected:
     // The log's archives in the working directory, oldest first.
     static std::vector<std::string> Archives()
     {
-        std::vector<std::pair<std::string, std::string>> archives;
-        WIN32_FIND_DATAW found;
-        HANDLE hFind = ::FindFirstFileW(L"myfile-*.txt", &found);
-        for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = ::FindNextFileW(hFind, &found)) {
-            std::string key;
-            if (ArchiveOrderKey(Narrow(found.cFileName), key))
-                archives.emplace_back(key, Narrow(found.cFileName));
-        }
-        if (hFind != INVALID_HANDLE_VALUE)
-            ::FindClose(hFind);
-        std::sort(archives.begin(), archives.end());
         std::vector<std::string> names;
-        for (const auto& archive : archives)
-            names.push_back(archive.second);
+        for (const std::wstring& archive : ListArchives())
+            names.push_back(Narrow(archive));
         return names;
     }
+    // Waits until the log holds these bytes, or is gone for "<absent>". Looking for a file that
+    // should be gone does not open it: an open handle would hold up its deletion.
     static bool WaitForLog(const std::string& bytes)
     {
+        if (bytes == "<absent>")
+            return PumpUntil([] { return !FileExists(L"myfile.txt"); });
         return PumpUntil([&bytes] { return ReadFileBytes(L"myfile.txt") == bytes; });
     }
     std::string DetailText(int nID) const

@@ -46,20 +46,7 @@ void ForEachLine(const std::wstring& strPath, const std::function<void(const std
 // The archives beside the log, oldest first, then the log itself.
 std::vector<std::wstring> LogFilesInOrder()
 {
-    std::vector<std::pair<std::string, std::wstring>> vecArchives;
-    WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW(L"myfile-*.txt", &found);
-    for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = ::FindNextFileW(hFind, &found)) {
-        std::string strKey;
-        if (ArchiveOrderKey(Narrow(found.cFileName), strKey))
-            vecArchives.emplace_back(strKey, found.cFileName);
-    }
-    if (hFind != INVALID_HANDLE_VALUE)
-        ::FindClose(hFind);
-    std::sort(vecArchives.begin(), vecArchives.end());
-    std::vector<std::wstring> vecFiles;
-    for (const auto& archive : vecArchives)
-        vecFiles.push_back(archive.second);
+    std::vector<std::wstring> vecFiles = ListArchives();
     vecFiles.push_back(ALARM_LOG_FILE);
     return vecFiles;
 }
