@@ -137,7 +137,9 @@ TEST_F(CReceiverTest, APortHeldElsewhereIsReportedAndTakenOnceFree)
     ::closesocket(holder);
     ::WSACleanup();
     ASSERT_TRUE(PumpUntil([this] { return Dlg().m_pReceiver->IsListening(); }));
-    EXPECT_EQ(Dlg().LastBalloonText(), "已开始监听 UDP 端口 6000");
+    // The notice reaches the window through its feed, a moment after the receiver listens.
+    EXPECT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText() == "已开始监听 UDP 端口 6000"; }))
+        << Dlg().LastBalloonText();
     SendDatagram("a;b;c;d;");
     EXPECT_TRUE(PumpUntil([this] { return AlarmList().GetItemCount() == 1; }));
 }
