@@ -182,9 +182,10 @@ void CAlarmReceiver::WriteUntilStopped()
             return;
         }
         try {
+            // A wait that timed out is the time to try the waiting lines again.
             if (result == TakeResult::Taken)
                 Write(intake);
-            else if (m_log.HasPending())
+            else
                 ReportHealth(m_log.Append({}));
         } catch (...) {
             m_log.CountLost(intake.texts.size());

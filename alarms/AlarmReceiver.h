@@ -33,7 +33,6 @@ public:
     // Asks the receiver to end; from any thread. What was taken in is still written, for a
     // bounded time.
     void Stop();
-    bool IsStopping() const { return m_bStopping; }
     // True once the port is bound, the history read and datagrams are being taken in.
     bool IsListening() const { return m_bListening; }
 

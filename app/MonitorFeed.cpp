@@ -12,13 +12,13 @@ constexpr UINT_PTR TIMER_FEED = 1;
 constexpr UINT FEED_PAUSE = 10;
 constexpr ULONGLONG FEED_PASS_MILLISECONDS = 50;
 constexpr std::size_t FEED_SLICE_ROWS = 100;
+// While the shell is still starting (a monitor started at logon) the icon cannot be added yet.
+constexpr UINT_PTR TIMER_TRAY_ADD = 2;
+constexpr UINT TRAY_ADD_RETRY = 2000;
 // The shown list repaints at most this often while alarms arrive: a list that repaints for
 // every alarm holds up the next one.
 constexpr UINT_PTR TIMER_REDRAW = 3;
 constexpr UINT REDRAW_DELAY = 30;
-// While the shell is still starting (a monitor started at logon) the icon cannot be added yet.
-constexpr UINT_PTR TIMER_TRAY_ADD = 2;
-constexpr UINT TRAY_ADD_RETRY = 2000;
 // Close and logoff wait this long at most for the receiver to write what it took in.
 constexpr DWORD RECEIVER_STOP_MILLISECONDS = 1700;
 const char ALARM_BALLOON_TITLE[] = "警告警告";
