@@ -101,9 +101,14 @@ bool CAlarmFeed::Take(CFeedSlice& slice, std::size_t nMaxRows)
         return false;
     slice.bClearLog = std::exchange(m_pending.bClearLog, false);
     slice.bClearMain = std::exchange(m_pending.bClearMain, false);
-    MoveFront(m_pending.logRows, slice.logRows, nMaxRows);
+    // The lists share the slice: a flood of log rows must not hold up the alarm list and its
+    // balloon, nor the other way round. Each list's rows stay in their order, and the lists
+    // are independent of each other.
+    const std::size_t nLogWaiting = m_pending.logRows.size() + m_pending.history.size();
+    const std::size_t nMain = std::min(m_pending.mainRows.size(), nMaxRows - std::min(nLogWaiting, nMaxRows / 2));
+    MoveFront(m_pending.mainRows, slice.mainRows, nMain);
+    MoveFront(m_pending.logRows, slice.logRows, nMaxRows - slice.RowCount());
     MoveFront(m_pending.history, slice.history, nMaxRows - slice.RowCount());
-    MoveFront(m_pending.mainRows, slice.mainRows, nMaxRows - slice.RowCount());
     slice.notices = std::move(m_pending.notices);
     m_pending.notices.clear();
     m_bAwake = m_pending.RowCount() > 0;

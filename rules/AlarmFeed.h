@@ -50,7 +50,8 @@ public:
     // The wake-up could not be delivered: the next publication tries again.
     void WakeFailed();
 
-    // The window's side: moves at most nMaxRows rows, and every notice, into the slice.
+    // The window's side: moves at most nMaxRows rows, shared between the lists, and every
+    // notice, into the slice.
     // Returns true when more is waiting; the window then comes back by itself.
     bool Take(CFeedSlice& slice, std::size_t nMaxRows);
     // From now on nothing is published and nobody is woken.

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -180,4 +181,31 @@ bool ArchiveOrderKey(const std::string& name, std::string& key)
     }
     key = stamp + std::string(10 - sequence.size(), '0') + sequence;
     return true;
+}
+
+std::vector<std::string> ArchivesToPrune(const std::vector<CArchiveFile>& files, const std::string& strJustMade,
+                                         std::uint64_t nBytesKept)
+{
+    std::string justMadeKey;
+    const bool bJustMade = ArchiveOrderKey(strJustMade, justMadeKey);
+    // Each archive with its age: stamped after the one just made comes before everything else.
+    std::vector<std::pair<std::pair<bool, std::string>, const CArchiveFile*>> archives;
+    for (const CArchiveFile& file : files) {
+        std::string key;
+        if (file.name == strJustMade || !ArchiveOrderKey(file.name, key))
+            continue;
+        const bool bBeforeClockWentBack = bJustMade && key > justMadeKey;
+        archives.push_back({{!bBeforeClockWentBack, key}, &file});
+    }
+    std::sort(archives.begin(), archives.end());
+    std::vector<std::string> pruned;
+    std::uint64_t nKept = 0;
+    for (auto it = archives.rbegin(); it != archives.rend(); ++it) {
+        const std::uint64_t nBytes = it->second->nBytes;
+        if (pruned.empty() && nBytes <= nBytesKept - nKept)
+            nKept += nBytes;
+        else
+            pruned.push_back(it->second->name);
+    }
+    return pruned;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -53,3 +54,20 @@ std::string ArchiveName(const std::string& stamp, unsigned n);
 
 // A key that orders archive names oldest first; false for a name that is no archive's.
 bool ArchiveOrderKey(const std::string& name, std::string& key);
+
+// The archives together may fill this much of the disk: about 20 million lines, an hour of a
+// storm at the intake's limit and years of normal traffic.
+constexpr std::uint64_t ARCHIVE_BYTES_KEPT = std::uint64_t{1} << 30;
+
+struct CArchiveFile {
+    std::string name;
+    std::uint64_t nBytes = 0;
+};
+
+// The archives to delete so that those kept, newest first, hold at most nBytesKept between
+// them. The archive just made is never deleted nor counted. Archives stamped later than it were
+// made before the clock went back (a clock that ran ahead, a restored virtual machine, the
+// repeated hour at the end of daylight saving time), so they count as the oldest and go first.
+// Names that are no archive's are left alone.
+std::vector<std::string> ArchivesToPrune(const std::vector<CArchiveFile>& files, const std::string& strJustMade,
+                                         std::uint64_t nBytesKept);

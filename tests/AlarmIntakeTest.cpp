@@ -245,8 +245,8 @@ TEST(AlarmFeedTest, WakesTheWindowOnceUntilItHasTakenEverythingAndNotAfterClosin
     EXPECT_TRUE(feed.Take(slice, 1)) << "one row is still waiting";
     EXPECT_FALSE(feed.PublishAlarms({Alarm(3)})) << "the window comes back by itself";
     EXPECT_FALSE(feed.Take(slice, 10));
-    EXPECT_EQ(slice.logRows.size(), 2u) << "the first slice took one";
-    EXPECT_EQ(slice.mainRows.size(), 3u);
+    EXPECT_EQ(slice.logRows.size(), 3u);
+    EXPECT_EQ(slice.mainRows.size(), 2u) << "the first slice took one";
     EXPECT_TRUE(feed.PublishLogCleared());
     feed.WakeFailed();
     EXPECT_TRUE(feed.PublishNotice("again", false)) << "a lost wake-up is sent again";
@@ -254,6 +254,26 @@ TEST(AlarmFeedTest, WakesTheWindowOnceUntilItHasTakenEverythingAndNotAfterClosin
     EXPECT_FALSE(feed.PublishAlarms({Alarm(4)}));
     EXPECT_FALSE(feed.Take(slice, 10));
     EXPECT_EQ(slice.RowCount(), 0u);
+}
+
+TEST(AlarmFeedTest, EverySliceServesBothListsSoTheAlarmListNeverStarves)
+{
+    CAlarmFeed feed;
+    feed.PublishHistory(std::vector<CAlarmRow>(3000, CAlarmRow{"h"}));
+    feed.PublishAlarms({Alarm(1), Alarm(2)});
+    CFeedSlice slice;
+    EXPECT_TRUE(feed.Take(slice, 100));
+    EXPECT_EQ(slice.mainRows.size(), 2u) << "the alarm list and its balloon wait behind the log page's rows";
+    EXPECT_EQ(slice.RowCount(), 100u);
+    // Alone, either list has the whole slice.
+    EXPECT_TRUE(feed.Take(slice, 100));
+    EXPECT_EQ(slice.history.size() + slice.logRows.size(), 100u);
+    CAlarmFeed mainOnly;
+    std::vector<CFeedAlarm> alarms(300, Alarm(3));
+    mainOnly.PublishAlarms(alarms);
+    mainOnly.PublishLogCleared();
+    EXPECT_TRUE(mainOnly.Take(slice, 100));
+    EXPECT_EQ(slice.mainRows.size(), 100u);
 }
 
 TEST(ArchiveNameTest, ArchivesSortOldestFirstAndNothingElseCounts)
@@ -275,6 +295,46 @@ TEST(ArchiveNameTest, ArchivesSortOldestFirstAndNothingElseCounts)
                               "myfile-20261208-221530-x.txt", "myfile-20261208x221530.txt", "myfile-20261208-221530.log"}) {
         std::string key;
         EXPECT_FALSE(ArchiveOrderKey(other, key)) << other;
+    }
+}
+
+struct CPruneCase {
+    const char* pszName;
+    std::vector<CArchiveFile> files;
+    const char* pszJustMade;
+    std::uint64_t nBytesKept;
+    std::vector<std::string> pruned;
+};
+
+TEST(ArchiveNameTest, ArchivesArePrunedBySizeNewestFirstAndNeverTheOneJustMade)
+{
+    const std::vector<CPruneCase> cases = {
+        {"all fit",
+         {{"myfile-20200101-000000.txt", 40}, {"myfile-20200101-000001.txt", 30}},
+         "myfile-20261209-101010.txt", 70, {}},
+        {"the oldest go, and everything older than the first that does not fit",
+         {{"myfile-20200101-000000.txt", 10}, {"myfile-20200101-000001.txt", 40}, {"myfile-20200101-000002.txt", 30},
+          {"myfile-20200101-000003.txt", 30}, {"myfile-20261209-101010.txt", 5000}},
+         "myfile-20261209-101010.txt", 70, {"myfile-20200101-000000.txt", "myfile-20200101-000001.txt"}},
+        {"a second's archives in their order: -2 after the plain name, -10 after -2",
+         {{"myfile-20261209-101010-10.txt", 10}, {"myfile-20261209-101010-2.txt", 10},
+          {"myfile-20261209-101010.txt", 10}},
+         "myfile-20261209-101011.txt", 20, {"myfile-20261209-101010.txt"}},
+        {"stamped after the archive just made: made before the clock went back, and gone first",
+         {{"myfile-20990101-120000.txt", 10}, {"myfile-20990102-120000.txt", 10}, {"myfile-20990103-120000.txt", 10},
+          {"myfile-20200101-000000.txt", 10}},
+         "myfile-20261209-101010.txt", 20, {"myfile-20990101-120000.txt", "myfile-20990102-120000.txt"}},
+        {"the archive just made is kept whatever it holds",
+         {{"myfile-20990101-120000.txt", 10}, {"myfile-20261209-101010.txt", 3000}},
+         "myfile-20261209-101010.txt", 0, {"myfile-20990101-120000.txt"}},
+        {"what is no archive is left alone",
+         {{"myfile-notes.txt", 100}, {"myfile.txt", 100}, {"myfile-20200101-000000.txt", 100}},
+         "myfile-20261209-101010.txt", 0, {"myfile-20200101-000000.txt"}},
+    };
+    for (const CPruneCase& c : cases) {
+        std::vector<std::string> pruned = ArchivesToPrune(c.files, c.pszJustMade, c.nBytesKept);
+        std::sort(pruned.begin(), pruned.end());
+        EXPECT_EQ(pruned, c.pruned) << c.pszName;
     }
 }
 
