@@ -1,6 +1,8 @@
 #include "AlarmReceiver.h"
 
-#include <thread>
+#include "ReceiverNotices.h"
+
+#include <utility>
 
 namespace {
 
@@ -10,6 +12,8 @@ constexpr int SOCKET_RECEIVE_BUFFER = 8 << 20;
 constexpr int DATAGRAM_BUFFER = 65536;
 // An unexpected receive error is not retried at once, so a broken socket cannot spin the CPU.
 constexpr DWORD RECEIVE_ERROR_PAUSE = 50;
+// A thread that failed starts again after this pause, so a fault that persists cannot spin.
+constexpr DWORD FAULT_PAUSE = 1000;
 // Datagrams written with one flush.
 constexpr std::size_t WRITE_BATCH_MAX = 4096;
 // Lines waiting for a file that cannot be written are tried again this often.
@@ -18,26 +22,77 @@ constexpr std::chrono::milliseconds IDLE_WAIT{60000};
 // What a close leaves the writer to put on disk what was taken in; the rest is counted lost.
 constexpr ULONGLONG STOP_DRAIN_MILLISECONDS = 1200;
 
-const char NOTICE_PORT_OPEN[] = "已开始监听 UDP 端口 6000";
-const char NOTICE_LOG_FAILING[] = "无法写入告警日志 myfile.txt，告警暂存于内存中";
-const char NOTICE_LOG_RECOVERED[] = "告警日志 myfile.txt 已恢复写入";
-const char NOTICE_ARCHIVE_FAILING[] = "无法归档告警日志 myfile.txt，日志继续写入原文件";
-const char NOTICE_WRITER_FAULT[] = "写入告警日志时出错，部分数据报可能未记录";
+struct CWsaEventPolicy {
+    static void Release(WSAEVENT hEvent) { ::WSACloseEvent(hEvent); }
+};
 
-std::string PortNotice(int nError)
+// The disk gets the CPU before the window: a storm's lines reach the file while the window is
+// busy listing. Above normal is the documented means for threads that must not wait behind the
+// process's others; nothing these threads do spins.
+void RaisePriority()
 {
-    const std::string cause = nError == WSAEADDRINUSE || nError == WSAEACCES ? "端口被占用" : "出错";
-    return "无法监听 UDP 端口 6000，" + cause + "（Winsock 错误 " + std::to_string(nError) + "），正在重试...";
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
 }
 
 } // namespace
+
+class CAlarmReceiver::CSocket {
+public:
+    CSocket() = default;
+    explicit CSocket(SOCKET s) : m_socket(s) {}
+    CSocket(CSocket&& other) noexcept : m_socket(std::exchange(other.m_socket, INVALID_SOCKET)) {}
+    CSocket& operator=(CSocket&& other) noexcept
+    {
+        std::swap(m_socket, other.m_socket);
+        return *this;
+    }
+    CSocket(const CSocket&) = delete;
+    CSocket& operator=(const CSocket&) = delete;
+    ~CSocket()
+    {
+        if (m_socket != INVALID_SOCKET)
+            ::closesocket(m_socket);
+    }
+    bool IsValid() const { return m_socket != INVALID_SOCKET; }
+    operator SOCKET() const { return m_socket; }
+
+    // UDP 6000 on every local address, or an invalid socket and the Winsock error.
+    static CSocket Bind(int& nError)
+    {
+        CSocket s(::socket(AF_INET, SOCK_DGRAM, 0));
+        if (!s.IsValid()) {
+            nError = ::WSAGetLastError();
+            return s;
+        }
+        // On Windows a second program may bind the same port with SO_REUSEADDR and take the
+        // alarms; exclusive use, asked for before the bind, refuses it.
+        const BOOL bExclusive = TRUE;
+        ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&bExclusive),
+                     sizeof(bExclusive));
+        ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&SOCKET_RECEIVE_BUFFER),
+                     sizeof(SOCKET_RECEIVE_BUFFER));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(ALARM_PORT);
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR) {
+            nError = ::WSAGetLastError();
+            return CSocket();
+        }
+        return s;
+    }
+
+private:
+    SOCKET m_socket = INVALID_SOCKET;
+};
 
 CAlarmReceiver::CAlarmReceiver() : m_hStopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 void CAlarmReceiver::Stop()
 {
-    if (!m_bStopping.exchange(true))
-        m_nStopDeadline = ::GetTickCount64() + STOP_DRAIN_MILLISECONDS;
+    // The deadline is the stop itself, so whoever sees the stop sees its deadline.
+    ULONGLONG nRunning = 0;
+    m_nStopDeadline.compare_exchange_strong(nRunning, ::GetTickCount64() + STOP_DRAIN_MILLISECONDS);
     ::SetEvent(m_hStopEvent);
 }
 
@@ -48,63 +103,91 @@ void CAlarmReceiver::Wake(bool bWake)
         m_feed.WakeFailed();
 }
 
-void CAlarmReceiver::Notify(const std::string& text, bool bWarning)
+void CAlarmReceiver::Notify(const std::string& text, bool bWarning) noexcept
 {
-    Wake(m_feed.PublishNotice(text, bWarning));
-}
-
-SOCKET CAlarmReceiver::BindSocket(int& nError)
-{
-    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (s == INVALID_SOCKET) {
-        nError = ::WSAGetLastError();
-        return s;
-    }
-    // On Windows a second program may bind the same port with SO_REUSEADDR and take the
-    // alarms; exclusive use, asked for before the bind, refuses it.
-    const BOOL bExclusive = TRUE;
-    ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&bExclusive), sizeof(bExclusive));
-    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&SOCKET_RECEIVE_BUFFER),
-                 sizeof(SOCKET_RECEIVE_BUFFER));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(ALARM_PORT);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR) {
-        nError = ::WSAGetLastError();
-        ::closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
-}
-
-void CAlarmReceiver::CaptureLoop()
-{
+    // Raised from fault handlers too: a notice that cannot be built must not end the thread.
     try {
-        Capture();
+        Wake(m_feed.PublishNotice(text, bWarning));
     } catch (...) {
-        Notify(NOTICE_WRITER_FAULT, true);
     }
+}
+
+std::thread CAlarmReceiver::StartCapture()
+{
+    for (;;) {
+        try {
+            return std::thread(&CAlarmReceiver::CaptureThread, this);
+        } catch (...) {
+            Notify(NOTICE_RECEIVE_FAULT, true);
+        }
+        if (::WaitForSingleObject(m_hStopEvent, FAULT_PAUSE) != WAIT_TIMEOUT) {
+            // Nothing was taken in: the writer may run dry at once.
+            m_queue.Stop();
+            return std::thread();
+        }
+    }
+}
+
+void CAlarmReceiver::CaptureThread()
+{
+    RaisePriority();
+    CSocket socket;
+    // A fault costs a pause, never the monitoring: the next round takes up the same socket.
+    while (!IsStopping()) {
+        try {
+            if (!socket.IsValid())
+                socket = BindUntilBound();
+            if (!socket.IsValid())
+                break;
+            m_bBound = true;
+            if (Receive(socket))
+                break;
+        } catch (...) {
+        }
+        Notify(NOTICE_RECEIVE_FAULT, true);
+        ::WaitForSingleObject(m_hStopEvent, FAULT_PAUSE);
+    }
+    m_bBound = false;
     // Only now may the writer run dry: whatever was taken in gets written.
     m_queue.Stop();
 }
 
-void CAlarmReceiver::Capture()
+CAlarmReceiver::CSocket CAlarmReceiver::BindUntilBound()
 {
-    WSAEVENT hReadable = ::WSACreateEvent();
-    ::WSAEventSelect(m_socket, hReadable, FD_READ);
+    int nReported = 0;
+    for (;;) {
+        int nError = 0;
+        CSocket s = CSocket::Bind(nError);
+        if (s.IsValid()) {
+            if (nReported)
+                Notify(NOTICE_PORT_OPEN, false);
+            return s;
+        }
+        if (nError != nReported)
+            Notify(PortNotice(nError), true);
+        nReported = nError;
+        if (::WaitForSingleObject(m_hStopEvent, BIND_RETRY_MILLISECONDS) != WAIT_TIMEOUT)
+            return CSocket();
+    }
+}
+
+bool CAlarmReceiver::Receive(SOCKET s)
+{
+    CHandleOwner<WSAEVENT, CWsaEventPolicy> hReadable(::WSACreateEvent());
+    if (!hReadable || ::WSAEventSelect(s, hReadable, FD_READ) == SOCKET_ERROR)
+        return false;
     // The stop request first: in a flood the socket is always readable.
     const WSAEVENT events[2] = {m_hStopEvent, hReadable};
     std::string buffer(DATAGRAM_BUFFER, '\0');
-    while (!m_bStopping) {
+    while (!IsStopping()) {
         WSANETWORKEVENTS happened;
-        ::WSAEnumNetworkEvents(m_socket, hReadable, &happened);
+        ::WSAEnumNetworkEvents(s, hReadable, &happened);
         // Drain everything waiting before sleeping again, looking at the stop request between
         // datagrams.
-        while (!m_bStopping) {
+        while (!IsStopping()) {
             sockaddr_in from{};
             int nFromLength = sizeof(from);
-            const int n = ::recvfrom(m_socket, buffer.data(), DATAGRAM_BUFFER, 0, reinterpret_cast<sockaddr*>(&from),
+            const int n = ::recvfrom(s, buffer.data(), DATAGRAM_BUFFER, 0, reinterpret_cast<sockaddr*>(&from),
                                      &nFromLength);
             if (n != SOCKET_ERROR) {
                 m_queue.Push(DatagramText(buffer.data(), static_cast<std::size_t>(n)));
@@ -117,10 +200,11 @@ void CAlarmReceiver::Capture()
                 ::WaitForSingleObject(m_hStopEvent, RECEIVE_ERROR_PAUSE);
             break;
         }
-        if (::WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE) != WSA_WAIT_EVENT_0 + 1)
-            break;
+        const DWORD dwWait = ::WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
+        if (dwWait != WSA_WAIT_EVENT_0 && dwWait != WSA_WAIT_EVENT_0 + 1)
+            return false;
     }
-    ::WSACloseEvent(hReadable);
+    return true;
 }
 
 void CAlarmReceiver::ReportHealth(LogHealth health)
@@ -160,96 +244,92 @@ void CAlarmReceiver::Write(const CIntake& intake)
     }
     ReportHealth(m_log.Append(segment));
     Wake(m_feed.PublishAlarms(alarms));
-    if (intake.bDeleteLog) {
-        m_log.Delete();
-        m_nLogRows = 0;
-        Wake(m_feed.PublishLogCleared());
-    }
+    if (intake.bDeleteLog)
+        DeleteLog();
     if (const std::size_t nDropped = m_queue.TakeDropped()) {
-        m_log.CountLost(nDropped);
-        Notify("告警过多，已丢弃 " + std::to_string(nDropped) + " 条数据报", true);
+        m_log.CountLost(nDropped, LossCause::Overflow);
+        Notify(DroppedNotice(nDropped), true);
     }
+}
+
+void CAlarmReceiver::DeleteLog()
+{
+    // The page was emptied by the button: its count starts again whatever the file does.
+    m_nLogRows = 0;
+    Wake(m_feed.PublishLogCleared());
+    if (const DWORD dwError = m_log.Delete())
+        Notify(DeleteFailedNotice(dwError), true);
+}
+
+void CAlarmReceiver::ReadHistory()
+{
+    // Read before the first line is written, while the capture already takes in whatever
+    // arrives meanwhile.
+    try {
+        std::vector<CAlarmRow> history = m_log.ReadTail(ALARM_LIST_CAP);
+        m_nLogRows = static_cast<int>(history.size());
+        Wake(m_feed.PublishHistory(std::move(history)));
+    } catch (...) {
+        Notify(NOTICE_WRITE_FAULT, true);
+    }
+    m_bHistoryRead = true;
 }
 
 void CAlarmReceiver::WriteUntilStopped()
 {
     CIntake intake;
     for (;;) {
-        const TakeResult result = m_queue.Take(intake, WRITE_BATCH_MAX, m_log.HasPending() ? PENDING_RETRY : IDLE_WAIT);
-        if (result == TakeResult::Finished) {
-            // One last try for lines still waiting for the file, once, without waiting.
-            m_log.Append({});
-            return;
-        }
         try {
+            if (IsStopping())
+                m_log.SetStopping();
+            const TakeResult result =
+                m_queue.Take(intake, WRITE_BATCH_MAX, m_log.HasPending() ? PENDING_RETRY : IDLE_WAIT);
+            if (result == TakeResult::Finished)
+                return;
             // A wait that timed out is the time to try the waiting lines again.
             if (result == TakeResult::Taken)
                 Write(intake);
             else
                 ReportHealth(m_log.Append({}));
         } catch (...) {
-            m_log.CountLost(intake.texts.size());
-            Notify(NOTICE_WRITER_FAULT, true);
+            m_log.CountLost(intake.texts.size(), LossCause::WriteFailed);
+            Notify(NOTICE_WRITE_FAULT, true);
         }
-        if (m_bStopping && ::GetTickCount64() > m_nStopDeadline) {
-            m_log.CountLost(m_queue.Discard());
-            m_log.Append({});
+        if (IsStopping() && ::GetTickCount64() > m_nStopDeadline)
             return;
-        }
     }
 }
 
 void CAlarmReceiver::Run()
 {
-    int nError = 0;
-    m_socket = BindSocket(nError);
-    std::thread capture;
-    // Nothing may leave a thread's entry function: the process would end with the alarms in it.
-    try {
-        if (m_socket != INVALID_SOCKET)
-            capture = std::thread(&CAlarmReceiver::CaptureLoop, this);
-        else
-            Notify(PortNotice(nError), true);
-        // The history is read before the first line is written, while the capture already
-        // takes in whatever arrives meanwhile.
-        std::vector<CAlarmRow> history = m_log.ReadTail(ALARM_LIST_CAP);
-        m_nLogRows = static_cast<int>(history.size());
-        Wake(m_feed.PublishHistory(std::move(history)));
-        while (m_socket == INVALID_SOCKET &&
-               ::WaitForSingleObject(m_hStopEvent, BIND_RETRY_MILLISECONDS) == WAIT_TIMEOUT) {
-            m_socket = BindSocket(nError);
-            if (m_socket != INVALID_SOCKET) {
-                Notify(NOTICE_PORT_OPEN, false);
-                capture = std::thread(&CAlarmReceiver::CaptureLoop, this);
-            }
-        }
-        m_bListening = capture.joinable();
-        if (m_bListening)
-            WriteUntilStopped();
-    } catch (...) {
-        Notify(NOTICE_WRITER_FAULT, true);
-    }
-    if (capture.joinable()) {
-        Stop();
+    RaisePriority();
+    std::thread capture = StartCapture();
+    ReadHistory();
+    WriteUntilStopped();
+    if (capture.joinable())
         capture.join();
-    }
-    m_bListening = false;
-    if (m_socket != INVALID_SOCKET)
-        ::closesocket(m_socket);
-    m_socket = INVALID_SOCKET;
+    m_bHistoryRead = false;
+    // Whatever the close leaves in the queue, and what the queue dropped after the last batch,
+    // is counted in the log with one last try.
+    m_log.SetStopping();
+    m_log.CountLost(m_queue.Discard(), LossCause::Closing);
+    m_log.CountLost(m_queue.TakeDropped(), LossCause::Overflow);
+    m_log.AppendLast();
 }
 
 DWORD WINAPI AlarmReceiverThread(LPVOID pParam)
 {
     auto& receiver = *static_cast<CAlarmReceiver*>(pParam);
+    // Winsock 2.2: the receiver uses Winsock 2 calls (WSAEventSelect, WSAWaitForMultipleEvents).
+    // Without it the writer still runs, and the binds that fail tell the operator why.
     WSADATA wsaData;
-    if (::WSAStartup(0x0101, &wsaData) != 0)
-        return 0;
-    if (LOBYTE(wsaData.wVersion) != 1 || HIBYTE(wsaData.wVersion) != 1) {
-        ::WSACleanup();
-        return 0;
+    const bool bWinsock = ::WSAStartup(MAKEWORD(2, 2), &wsaData) == 0;
+    // Nothing may leave a thread's entry function: the process would end with the alarms in it.
+    try {
+        receiver.Run();
+    } catch (...) {
     }
-    receiver.Run();
-    ::WSACleanup();
+    if (bWinsock)
+        ::WSACleanup();
     return 0;
 }

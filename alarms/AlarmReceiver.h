@@ -1,7 +1,8 @@
 // The receiver: takes every datagram from UDP port 6000, records it in the log file and feeds
-// the alarms to the main window. One thread drains the socket from the moment it is bound;
-// the other loads the history, then writes the file at its own speed and never waits for the
-// window, which takes what is fed to it when it can.
+// the alarms to the main window. One thread binds the port and drains the socket from the
+// moment it is bound; the other loads the history, then writes the file at its own speed and
+// serves the operator's deletes whatever the socket does, and never waits for the window,
+// which takes what is fed to it when it can.
 #pragma once
 
 #include "AlarmFeed.h"
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 // How long a port held by another program waits before the next try.
@@ -33,28 +35,34 @@ public:
     // Asks the receiver to end; from any thread. What was taken in is still written, for a
     // bounded time.
     void Stop();
-    // True once the port is bound, the history read and datagrams are being taken in.
-    bool IsListening() const { return m_bListening; }
+    // True once the port is bound and the history read, while datagrams are being taken in.
+    bool IsListening() const { return m_bBound && m_bHistoryRead; }
 
 private:
     friend DWORD WINAPI AlarmReceiverThread(LPVOID pReceiver);
 
+    class CSocket;
+
+    bool IsStopping() const { return m_nStopDeadline != 0; }
     void Run();
-    SOCKET BindSocket(int& nError);
-    void CaptureLoop();
-    void Capture();
+    std::thread StartCapture();
+    void CaptureThread();
+    CSocket BindUntilBound();
+    bool Receive(SOCKET s);
+    void ReadHistory();
     void WriteUntilStopped();
     void Write(const CIntake& intake);
+    void DeleteLog();
     void ReportHealth(LogHealth health);
-    void Notify(const std::string& text, bool bWarning);
+    void Notify(const std::string& text, bool bWarning) noexcept;
     void Wake(bool bWake);
 
     HWND m_hWndNotify = nullptr;
     CHandle m_hStopEvent;
-    std::atomic<bool> m_bStopping{false};
-    std::atomic<bool> m_bListening{false};
+    // Zero until the stop: then the time by which what was taken in must be written.
     std::atomic<ULONGLONG> m_nStopDeadline{0};
-    SOCKET m_socket = INVALID_SOCKET;
+    std::atomic<bool> m_bBound{false};
+    std::atomic<bool> m_bHistoryRead{false};
     CDatagramQueue m_queue;
     CAlarmFeed m_feed;
     CAlarmLog m_log;
@@ -64,5 +72,5 @@ private:
     bool m_bArchiveFailing = false;
 };
 
-// The receiver's thread procedure; its parameter is the CAlarmReceiver.
+// The receiver's thread procedure, the log writer's; its parameter is the CAlarmReceiver.
 DWORD WINAPI AlarmReceiverThread(LPVOID pReceiver);

@@ -26,14 +26,10 @@ public:
     void InsertRowsOnTop(const std::vector<CAlarmRow>& rowsOldestFirst) { ::InsertRowsOnTop(m_logList, rowsOldestFirst); }
     void AppendRows(const std::vector<CAlarmRow>& rows) { ::AppendRows(m_logList, rows); }
     void Empty() { m_logList.DeleteAllItems(); }
-    // The list's drawing is held while the page is hidden, or while many rows change; it is let
-    // go only while the page shows, since WM_SETREDRAW TRUE makes a hidden window visible.
+    // The list's drawing is held while the page is hidden, or while many rows change, and let
+    // go only while the page shows.
     void HoldRedraw() { m_logList.SetRedraw(FALSE); }
-    void ReleaseRedraw()
-    {
-        m_logList.SetRedraw(TRUE);
-        m_logList.Invalidate();
-    }
+    void ReleaseRedraw() { m_logList.ResumeRedraw(); }
 
     CListCtrl m_logList;
     std::string m_strLogEdit;

@@ -127,12 +127,17 @@ TEST_F(CReceiverTest, APortHeldElsewhereIsReportedAndTakenOnceFree)
     address.sin_port = htons(ALARM_PORT);
     ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
 
+    WriteFileBytes(L"myfile.txt", HistoryLines(0, 3));
     m_pDlg = std::make_unique<CMonitorDlg>();
     ASSERT_TRUE(m_pDlg->Create(IDD_MAIN, nullptr));
     ASSERT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText().find("无法监听") != std::string::npos; }));
     // The notice names what really failed.
     EXPECT_NE(Dlg().LastBalloonText().find("10048"), std::string::npos) << Dlg().LastBalloonText();
     EXPECT_FALSE(Dlg().m_pReceiver->IsListening());
+    // The log is the operator's whatever the port does: the history shows, and 删除 deletes it.
+    ASSERT_TRUE(PumpUntil([this] { return LogList().GetItemCount() == 3; }));
+    ::SendMessageW(g_pLogPage->GetDlgItem(IDC_LOG_DELETE), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitForLog("<absent>")) << "the delete waits for the port";
 
     ::closesocket(holder);
     ::WSACleanup();
