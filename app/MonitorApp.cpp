@@ -3,13 +3,66 @@
 #include "Handle.h"
 #include "MonitorDlg.h"
 
+#include <shellapi.h>
+
+#include <string>
+
 namespace {
 
 const wchar_t SINGLE_INSTANCE_MUTEX[] = L"Local\\Wendle.Monitor";
+// The one argument the program takes: the folder to work in, where myfile.txt and image\ are.
+const wchar_t WORKING_FOLDER_ARGUMENT[] = L"--working-folder";
 // How long a second start waits for a running monitor that is closing, or not yet showing.
 constexpr ULONGLONG HANDOVER_WAIT_MILLISECONDS = 8000;
 constexpr DWORD HANDOVER_POLL_MILLISECONDS = 200;
 const char HANDOVER_FAILED[] = "进程监控程序已在运行，但找不到它的窗口，它也没有退出。请稍后再启动。";
+
+// Makes the folder named after --working-folder the current one; other arguments are ignored.
+void ApplyWorkingFolder()
+{
+    int nArgs = 0;
+    LPWSTR* ppszArgs = ::CommandLineToArgvW(::GetCommandLineW(), &nArgs);
+    if (!ppszArgs)
+        return;
+    for (int i = 1; i + 1 < nArgs; ++i) {
+        if (lstrcmpiW(ppszArgs[i], WORKING_FOLDER_ARGUMENT) == 0) {
+            ::SetCurrentDirectoryW(ppszArgs[i + 1]);
+            break;
+        }
+    }
+    ::LocalFree(ppszArgs);
+}
+
+// One argument quoted so that CommandLineToArgvW gives it back unchanged.
+std::wstring QuoteArgument(const std::wstring& arg)
+{
+    std::wstring quoted = L"\"";
+    std::size_t nBackslashes = 0;
+    for (wchar_t ch : arg) {
+        if (ch == L'\\') {
+            ++nBackslashes;
+            continue;
+        }
+        quoted.append(ch == L'"' ? nBackslashes * 2 + 1 : nBackslashes, L'\\');
+        nBackslashes = 0;
+        quoted += ch;
+    }
+    quoted.append(nBackslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+// An installer that replaces the program while it runs closes it through Restart Manager; this
+// asks Windows to start it again afterwards, in the folder it works in. Not after a crash, a
+// hang or a reboot: the Startup shortcut starts it at logon. Wine keeps no such registration.
+void RegisterForRestart()
+{
+    wchar_t szFolder[MAX_PATH];
+    const DWORD cch = ::GetCurrentDirectoryW(MAX_PATH, szFolder);
+    if (cch == 0 || cch >= MAX_PATH)
+        return;
+    const std::wstring commandLine = std::wstring(WORKING_FOLDER_ARGUMENT) + L" " + QuoteArgument(szFolder);
+    ::RegisterApplicationRestart(commandLine.c_str(), RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
+}
 
 BOOL CALLBACK FindMonitorWindow(HWND hWnd, LPARAM lParam)
 {
@@ -19,33 +72,46 @@ BOOL CALLBACK FindMonitorWindow(HWND hWnd, LPARAM lParam)
     return FALSE;
 }
 
-// Brings the running monitor's window back, from the tray or the task bar, to the front.
+// Brings the running monitor's window back, from the tray or the task bar, to the front. Asked
+// without waiting for its answer, so a monitor that does not answer cannot hang this start; true
+// only while the window still carries its mark afterwards, since a monitor that is closing
+// drops it first.
 bool ShowRunningMonitor()
 {
     HWND hMonitor = nullptr;
     ::EnumWindows(&FindMonitorWindow, reinterpret_cast<LPARAM>(&hMonitor));
     if (!hMonitor)
         return false;
-    ::ShowWindow(hMonitor, ::IsIconic(hMonitor) ? SW_RESTORE : SW_SHOW);
+    ::ShowWindowAsync(hMonitor, ::IsIconic(hMonitor) ? SW_RESTORE : SW_SHOW);
     ::SetForegroundWindow(hMonitor);
-    return true;
+    return ::GetPropW(hMonitor, MONITOR_WINDOW_PROPERTY) != nullptr;
+}
+
+bool TakeMutex(HANDLE hInstanceMutex)
+{
+    const DWORD dwWait = ::WaitForSingleObject(hInstanceMutex, HANDOVER_POLL_MILLISECONDS);
+    return dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
 }
 
 // With another monitor running: true once it has ended and this one may start. A monitor that
 // is closing drops its window's mark first and ends within seconds; one that is starting shows
-// its window soon. Anything else is said to the operator, never passed over in silence.
+// its window soon. Anything else is said to the operator, never passed over in silence. Without
+// the mutex (the running monitor was started elevated and this start may not open it) only its
+// window can be looked for.
 bool WaitForRunningMonitor(HANDLE hInstanceMutex)
 {
     const ULONGLONG deadline = ::GetTickCount64() + HANDOVER_WAIT_MILLISECONDS;
     do {
         if (ShowRunningMonitor())
             return false;
-        const DWORD dwWait = ::WaitForSingleObject(hInstanceMutex, HANDOVER_POLL_MILLISECONDS);
-        if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED)
+        if (!hInstanceMutex)
+            ::Sleep(HANDOVER_POLL_MILLISECONDS);
+        else if (TakeMutex(hInstanceMutex))
             return true;
     } while (::GetTickCount64() < deadline);
     ::MessageBoxW(nullptr, Widen(HANDOVER_FAILED).c_str(), Widen(PROGRAM_TITLE).c_str(), MB_OK | MB_ICONWARNING);
-    return false;
+    // The monitor may have ended while the operator read the message: this start takes over.
+    return hInstanceMutex && !ShowRunningMonitor() && TakeMutex(hInstanceMutex);
 }
 
 } // namespace
@@ -54,18 +120,25 @@ CMonitorApp theApp;
 
 BOOL CMonitorApp::InitInstance()
 {
+    // First of all: myfile.txt and image\ are found relative to the working folder.
+    ApplyWorkingFolder();
     // A second copy could not take the port; it hands over to the one that runs. The mutex is
-    // held while the monitor runs, so that a second start can wait for one that is closing.
+    // held while the monitor runs, so that a second start can wait for one that is closing. A
+    // mutex that exists but may not be opened belongs to a monitor started elevated.
     CHandle hInstanceMutex(::CreateMutexW(nullptr, TRUE, SINGLE_INSTANCE_MUTEX));
-    if (::GetLastError() == ERROR_ALREADY_EXISTS && !WaitForRunningMonitor(hInstanceMutex))
+    const DWORD dwError = ::GetLastError();
+    if ((dwError == ERROR_ALREADY_EXISTS || (!hInstanceMutex && dwError == ERROR_ACCESS_DENIED)) &&
+        !WaitForRunningMonitor(hInstanceMutex))
         return FALSE;
+    RegisterForRestart();
     {
         CMonitorDlg dlg;
         m_pMainWnd = &dlg;
         dlg.DoModal();
         m_pMainWnd = nullptr;
     }
-    ::ReleaseMutex(hInstanceMutex);
+    if (hInstanceMutex)
+        ::ReleaseMutex(hInstanceMutex);
     // No message loop follows: the program ends when its window has.
     return FALSE;
 }

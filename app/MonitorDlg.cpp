@@ -9,6 +9,8 @@
 namespace {
 
 constexpr int ALARM_COLUMN_WIDTH = 130;
+// The alarm list's images: the green state, then the red alarm disc.
+constexpr int ALARM_IMAGE = 1;
 // The log page's place on the main window's client area, in pixels.
 constexpr int LOG_PAGE_X = 10;
 constexpr int LOG_PAGE_Y = 100;
@@ -60,6 +62,7 @@ const CMessageMap& CMonitorDlg::GetThisMessageMap()
                                        .OnCommand(IDCANCEL, &CMonitorDlg::ShowLogPage)
                                        .OnLButtonDown(&CMonitorDlg::OnLButtonDown)
                                        .OnNotify(IDC_ALARM_LIST, NM_CLICK, &CMonitorDlg::OnClickAlarmList)
+                                       .OnNotify(IDC_ALARM_LIST, LVN_GETDISPINFOW, &CMonitorDlg::OnGetDispInfoAlarmList)
                                        .OnNotify(IDC_ALARM_LIST, LVN_DELETEALLITEMS, &CMonitorDlg::OnDeleteAllItems)
                                        .OnCommand(IDC_BTN_HIDE, &CMonitorDlg::OnBtnHide)
                                        .OnCommand(IDC_BTN_MIN, &CMonitorDlg::OnBtnMin)
@@ -158,13 +161,13 @@ LRESULT CMonitorDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam)
         return 1;
     switch (lParam) {
     case WM_LBUTTONDBLCLK:
-        ShowWindow(SW_SHOW);
-        ::SetForegroundWindow(m_hWnd);
+        RestoreWindow();
         break;
     case WM_RBUTTONUP:
         TrackTrayMenu(m_hWnd);
         break;
     case NIN_BALLOONUSERCLICK:
+        RestoreWindow();
         ShowAlarmPage();
         ShowAlarmDetails(m_nAlarmToShow);
         break;
@@ -174,15 +177,22 @@ LRESULT CMonitorDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
+void CMonitorDlg::RestoreWindow()
+{
+    // A minimised window is shown minimised by SW_SHOW: only SW_RESTORE brings it back.
+    ShowWindow(::IsIconic(m_hWnd) ? SW_RESTORE : SW_SHOW);
+    ::SetForegroundWindow(m_hWnd);
+}
+
 LRESULT CMonitorDlg::OnTaskbarCreated(WPARAM, LPARAM)
 {
     AddTrayIcon();
     return 0;
 }
 
-// The list of the hidden page keeps its drawing held, so alarms cost it no painting. It is held
-// only once hidden and let go only once shown: WM_SETREDRAW TRUE makes a hidden window visible,
-// and FALSE takes WS_VISIBLE away, after which ShowWindow would think the window hidden already.
+// The list of the hidden page keeps its drawing held, so alarms cost it no painting. A list view
+// keeps its redraw state itself and, let go, is repainted whole. It is held only once hidden and
+// let go only once shown, so a page switch never paints a list that is about to hide.
 void CMonitorDlg::ShowAlarmPage()
 {
     ReleaseShownListRedraw();
@@ -193,8 +203,7 @@ void CMonitorDlg::ShowAlarmPage()
     }
     for (int nID : ALARM_PAGE_CONTROLS)
         ::ShowWindow(GetDlgItem(nID), nID == IDC_DETAIL_ICON ? SW_HIDE : SW_SHOW);
-    m_alarmList.SetRedraw(TRUE);
-    m_alarmList.Invalidate();
+    m_alarmList.ResumeRedraw();
     m_bLogPageShown = false;
 }
 
@@ -236,6 +245,15 @@ void CMonitorDlg::OnClickAlarmList(NMHDR* pNMHDR, LRESULT* pResult)
     const auto* pActivate = reinterpret_cast<const NMITEMACTIVATE*>(pNMHDR);
     if (pActivate->iItem != -1)
         ShowAlarmDetails(pActivate->iItem);
+    *pResult = 0;
+}
+
+void CMonitorDlg::OnGetDispInfoAlarmList(NMHDR* pNMHDR, LRESULT* pResult)
+{
+    // Every row asks for its image: each is an alarm, marked with the red disc.
+    auto* pInfo = reinterpret_cast<NMLVDISPINFOW*>(pNMHDR);
+    if (pInfo->item.mask & LVIF_IMAGE)
+        pInfo->item.iImage = ALARM_IMAGE;
     *pResult = 0;
 }
 

@@ -31,10 +31,11 @@ public:
 
     BOOL AddTrayIcon() { return ::AddTrayIcon(m_trayIconData, m_hWnd); }
     BOOL DeleteTrayIcon() { return ::DeleteTrayIcon(m_trayIconData, m_hWnd); }
-    // Either text may be null for an empty one.
-    BOOL ShowBalloon(const char* pszText, const char* pszTitle, UINT uTimeout, DWORD dwInfoFlags)
+    // Either text may be null for an empty one. A real-time balloon is one Windows drops when
+    // it cannot show it at once, so that an old alarm is never shown as news.
+    BOOL ShowBalloon(const char* pszText, const char* pszTitle, UINT uTimeout, DWORD dwInfoFlags, bool bRealtime = false)
     {
-        return ShowTrayBalloon(m_trayIconData, pszText, pszTitle, uTimeout, dwInfoFlags);
+        return ShowTrayBalloon(m_trayIconData, pszText, pszTitle, uTimeout, dwInfoFlags, bRealtime);
     }
     std::string LastBalloonText() const { return TrayBalloonText(m_trayIconData); }
     std::string LastBalloonTitle() const { return TrayBalloonTitle(m_trayIconData); }
@@ -71,6 +72,7 @@ protected:
     HCURSOR OnQueryDragIcon();
     void OnLButtonDown(UINT nFlags, POINT point);
     void OnClickAlarmList(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnGetDispInfoAlarmList(NMHDR* pNMHDR, LRESULT* pResult);
     void OnDeleteAllItems(NMHDR* pNMHDR, LRESULT* pResult);
     void OnBtnHide();
     void OnBtnMin();
@@ -82,6 +84,8 @@ protected:
     void OnEndSession(BOOL bEnding);
 
 private:
+    // Brings the window back from the tray, the task bar or behind others.
+    void RestoreWindow();
     // The icon is added again and again until the shell takes it.
     void AddTrayIconUntilThere();
     // Holds or lets go the drawing of the list on the page that shows.
@@ -91,7 +95,7 @@ private:
     void ReleaseShownListRedraw();
     // Applies what the receiver fed, for a bounded time; the rest follows on a timer.
     void ApplyFeed();
-    // Stops the hand-offs, then the receiver (what it took in is written), then the icon.
+    // Takes the icon away, stops the hand-offs, then the receiver (what it took in is written).
     void Shutdown();
     void StopReceiver();
 

@@ -34,8 +34,9 @@ void CMonitorDlg::AddTrayIconUntilThere()
 void CMonitorDlg::OnDestroy()
 {
     Default();
-    ::RemovePropW(m_hWnd, MONITOR_WINDOW_PROPERTY);
-    StopReceiver();
+    // A window destroyed without a close still takes its icon and its receiver with it.
+    if (!m_bClosing)
+        Shutdown();
 }
 
 void CMonitorDlg::StopReceiver()
@@ -61,8 +62,10 @@ void CMonitorDlg::Shutdown()
     ::RemovePropW(m_hWnd, MONITOR_WINDOW_PROPERTY);
     ::KillTimer(m_hWnd, TIMER_FEED);
     ::KillTimer(m_hWnd, TIMER_TRAY_ADD);
-    StopReceiver();
+    // The icon goes first: the receiver's drain needs none, and an icon that stayed for the
+    // drain's time after Exit would look like a program that hangs.
     DeleteTrayIcon();
+    StopReceiver();
 }
 
 void CMonitorDlg::OnCloseApp()
@@ -98,9 +101,7 @@ void CMonitorDlg::SetShownListRedraw(BOOL bRedraw)
         bRedraw ? g_pLogPage->ReleaseRedraw() : g_pLogPage->HoldRedraw();
         return;
     }
-    m_alarmList.SetRedraw(bRedraw);
-    if (bRedraw)
-        m_alarmList.Invalidate();
+    bRedraw ? m_alarmList.ResumeRedraw() : m_alarmList.SetRedraw(FALSE);
 }
 
 void CMonitorDlg::HoldShownListRedraw()
@@ -123,6 +124,16 @@ void CMonitorDlg::ApplyFeed()
 {
     if (m_bClosing || !g_pLogPage)
         return;
+    // However the pass ends, a feed that still holds rows gets the next pass: left awake with
+    // no timer, it would wake the window never again.
+    struct CNextPass {
+        CMonitorDlg& dlg;
+        ~CNextPass()
+        {
+            if (!dlg.m_bClosing && !dlg.m_pReceiver->Feed().IsIdle())
+                ::SetTimer(dlg.m_hWnd, TIMER_FEED, FEED_PAUSE, nullptr);
+        }
+    } nextPass{*this};
     bool bMore = false, bAlarms = false;
     std::vector<CFeedNotice> notices;
     HoldShownListRedraw();
@@ -140,11 +151,9 @@ void CMonitorDlg::ApplyFeed()
         bAlarms = bAlarms || !slice.mainRows.empty();
         notices.insert(notices.end(), slice.notices.begin(), slice.notices.end());
     } while (bMore && ::GetTickCount64() - start < FEED_PASS_MILLISECONDS);
-    if (bMore)
-        ::SetTimer(m_hWnd, TIMER_FEED, FEED_PAUSE, nullptr);
     if (bAlarms) {
         m_nAlarmToShow = 0;
-        ShowBalloon(m_alarmList.GetItemText(0, 1).c_str(), ALARM_BALLOON_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
+        ShowBalloon(m_alarmList.GetItemText(0, 1).c_str(), ALARM_BALLOON_TITLE, BALLOON_TIMEOUT, NIIF_INFO, true);
     }
     // A notice outlives the alarm balloon of the same pass: the operator must read it.
     for (const CFeedNotice& notice : notices) {

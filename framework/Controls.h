@@ -55,6 +55,13 @@ public:
         return reinterpret_cast<HIMAGELIST>(SendMessage(LVM_GETIMAGELIST, nImageListType));
     }
     void SetRedraw(BOOL bRedraw) { SendMessage(WM_SETREDRAW, bRedraw); }
+    // Lets a held list draw again and repaints all of it, as documented for WM_SETREDRAW: with
+    // RedrawWindow, since a control with a border has a frame of its own to repaint.
+    void ResumeRedraw()
+    {
+        SetRedraw(TRUE);
+        ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    }
 };
 
 class CButton : public CWnd {

@@ -43,7 +43,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT nMsg, WPARAM, LPARAM lParam
     // processing stays behind it as the default.
     auto* pDialog = reinterpret_cast<CDialog*>(lParam);
     pDialog->SubclassWindow(hWnd);
-    return pDialog->OnInitDialog();
+    return Guarded([pDialog] { return static_cast<LRESULT>(pDialog->OnInitDialog()); }, TRUE);
 }
 
 HWND CDialog::CreateFromTemplate(UINT nIDTemplate, HWND hParent)

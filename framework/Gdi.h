@@ -17,6 +17,13 @@ struct CGdiObjectPolicy {
 template <typename THandle>
 using CGdiObject = CHandleOwner<THandle, CGdiObjectPolicy>;
 
+struct CIconPolicy {
+    static void Release(HICON hIcon) { ::DestroyIcon(hIcon); }
+};
+
+// An icon the program made for itself; shared icons from LoadIcon are never destroyed.
+using CIcon = CHandleOwner<HICON, CIconPolicy>;
+
 class CBitmap : public CGdiObject<HBITMAP> {
 public:
     using CHandleOwner::CHandleOwner;

@@ -129,14 +129,7 @@ LRESULT CALLBACK CWnd::SubclassedWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LP
         return ::DefWindowProcW(hWnd, nMsg, wParam, lParam);
     const CurrentMessage outer = pWnd->m_current;
     pWnd->m_current = {nMsg, wParam, lParam};
-    LRESULT result = 0;
-    // A handler that fails leaves its message unanswered; it must not end the process, and
-    // with it the alarms still in memory.
-    try {
-        result = pWnd->WindowProc(nMsg, wParam, lParam);
-    } catch (...) {
-        result = 0;
-    }
+    const LRESULT result = Guarded([&] { return pWnd->WindowProc(nMsg, wParam, lParam); });
     pWnd->m_current = outer;
     if (nMsg == WM_NCDESTROY)
         pWnd->Detach();

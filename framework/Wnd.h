@@ -62,6 +62,17 @@ protected:
     // The window's own processing of the message being handled.
     LRESULT Default();
 
+    // Runs a message's handler. A handler that fails leaves its message answered with this
+    // result; it must not end the process, and with it the alarms still in memory.
+    template <typename THandler> static LRESULT Guarded(THandler handler, LRESULT failed = 0) noexcept
+    {
+        try {
+            return handler();
+        } catch (...) {
+            return failed;
+        }
+    }
+
     HWND m_hWnd = nullptr;
 
 private:

@@ -1,7 +1,10 @@
 #include "TrayIcon.h"
 
+#include "Gdi.h"
 #include "Text.h"
 #include "WinApp.h"
+
+#include <commctrl.h>
 
 #include <cwchar>
 
@@ -15,6 +18,19 @@ template <std::size_t N> void CopyField(wchar_t (&field)[N], const char* pszText
     field[N - 1] = L'\0';
 }
 
+// The program's icon at the size the notification area shows, from the icon's own image of that
+// size rather than shrunk from a larger one; loaded once, for the life of the process.
+HICON TrayIconImage()
+{
+    static const CIcon s_icon([] {
+        HICON hIcon = nullptr;
+        return SUCCEEDED(::LoadIconMetric(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), LIM_SMALL, &hIcon))
+                   ? hIcon
+                   : nullptr;
+    }());
+    return s_icon ? static_cast<HICON>(s_icon) : ::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
 // The fields that name and show the icon, as adding and removing it both set them.
 void FillIconFields(NOTIFYICONDATAW& data, HWND hWnd)
 {
@@ -22,9 +38,13 @@ void FillIconFields(NOTIFYICONDATAW& data, HWND hWnd)
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uID = TRAY_ICON_ID;
     data.cbSize = NOTIFYICONDATAW_V3_SIZE;
-    data.hIcon = ::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    data.hIcon = TrayIconImage();
     CopyField(data.szTip, TRAY_TIP);
 }
+
+struct CMenuPolicy {
+    static void Release(HMENU hMenu) { ::DestroyMenu(hMenu); }
+};
 
 } // namespace
 
@@ -50,12 +70,14 @@ BOOL DeleteTrayIcon(NOTIFYICONDATAW& data, HWND hWnd)
 }
 
 BOOL ShowTrayBalloon(NOTIFYICONDATAW& data, const char* pszText, const char* pszTitle, UINT uTimeout,
-                     DWORD dwInfoFlags)
+                     DWORD dwInfoFlags, bool bRealtime)
 {
     data.cbSize = NOTIFYICONDATAW_V3_SIZE;
     // No NIF_GUID: the record carries no GUID, and a request that claims one is refused. The
-    // balloon goes to the icon that hWnd and uID name.
-    data.uFlags = NIF_INFO;
+    // balloon goes to the icon that hWnd and uID name. A real-time balloon that Windows cannot
+    // show at once (quiet hours, a full-screen program, another notification) is discarded
+    // instead of shown later; Wine shows every balloon at once.
+    data.uFlags = NIF_INFO | (bRealtime ? NIF_REALTIME : 0);
     data.uTimeout = uTimeout;
     data.dwInfoFlags = dwInfoFlags;
     data.uCallbackMessage = WM_TRAY_NOTIFY;
@@ -78,9 +100,11 @@ void TrackTrayMenu(HWND hWnd)
 {
     POINT pt;
     ::GetCursorPos(&pt);
-    HMENU hMenu = ::LoadMenuW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_TRAY_MENU));
-    // Without the foreground the menu would not close when the user clicks elsewhere.
+    const CHandleOwner<HMENU, CMenuPolicy> hMenu(::LoadMenuW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_TRAY_MENU)));
+    // As TrackPopupMenu's documentation asks of a notification-area menu: the window is made the
+    // foreground one first, or the menu would not close when the user clicks elsewhere, and a
+    // message is posted to it afterwards, or a second right-click would close the menu at once.
     ::SetForegroundWindow(hWnd);
     ::TrackPopupMenu(::GetSubMenu(hMenu, 0), 0, pt.x, pt.y, 0, hWnd, nullptr);
-    ::DestroyMenu(hMenu);
+    ::PostMessageW(hWnd, WM_NULL, 0, 0);
 }

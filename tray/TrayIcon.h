@@ -21,8 +21,10 @@ UINT TaskbarCreatedMessage();
 BOOL AddTrayIcon(NOTIFYICONDATAW& data, HWND hWnd);
 BOOL DeleteTrayIcon(NOTIFYICONDATAW& data, HWND hWnd);
 // Either text may be null for an empty one; they are code page 936 and cut to the record's fields.
+// A real-time balloon is dropped by Windows when it cannot be shown at once: news that would
+// mislead later.
 BOOL ShowTrayBalloon(NOTIFYICONDATAW& data, const char* pszText, const char* pszTitle, UINT uTimeout,
-                     DWORD dwInfoFlags);
+                     DWORD dwInfoFlags, bool bRealtime);
 // The last balloon's texts, as the record holds them.
 std::string TrayBalloonText(const NOTIFYICONDATAW& data);
 std::string TrayBalloonTitle(const NOTIFYICONDATAW& data);
