@@ -2,6 +2,8 @@
 // a log that cannot be written, a missing image folder, closing in the middle of a storm.
 #include "WindowTestSupport.h"
 
+#include "FloodSupport.h"
+
 #include <atomic>
 #include <thread>
 
@@ -87,15 +89,18 @@ TEST_F(CFaultTest, ClosingInAStormLeavesOnlyWholeLines)
     ASSERT_GT(bytes.size(), 0u);
     ASSERT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
     // Every line is whole and the lines follow each other in the order they were sent; the
-    // log page's cap may have started the file anew on the way.
+    // log page's cap may have started the file anew on the way, and the close may have counted
+    // what it could not write in time.
     std::size_t nStart = 0;
     int nExpected = std::stoi(bytes.substr(6));
     while (nStart < bytes.size()) {
         const std::size_t nEnd = bytes.find("\r\n", nStart);
         const std::string line = bytes.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 2;
+        if (nStart == bytes.size() && IsCloseLossLine(line))
+            break;
         ASSERT_EQ(line, "storm;" + std::to_string(nExpected) + ";t;c;");
         ++nExpected;
-        nStart = nEnd + 2;
     }
 }
 

@@ -194,7 +194,10 @@ TEST_F(CLogTest, AnArchiveThatFailsLeavesTheFileGrowingAndTheNextCapTriesAgain)
     HANDLE hReader = ::CreateFileW(L"myfile.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(hReader, INVALID_HANDLE_VALUE);
-    SendAndSettle({"cap;c;c;c;"});
+    SendDatagram("cap;c;c;c;");
+    EXPECT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText() == NOTICE_ARCHIVE_FAILING; }))
+        << Dlg().LastBalloonText();
+    SendAndSettle({});
     EXPECT_TRUE(Archives().empty());
     std::string expected = history + "cap;c;c;c;\r\nmarker;m;m;m;\r\n";
     EXPECT_TRUE(ReadFileBytes(L"myfile.txt") == expected) << "nothing lost, nothing written twice";
@@ -291,6 +294,7 @@ TEST_F(CLogTest, LinesThatCannotBeWrittenAreKeptAndWrittenLaterInOrder)
     // The file is tried again within a second of its last failure.
     EXPECT_TRUE(WaitForLog("one;1;1;1\r\ntwo;2;2;2;\r\nmarker;m;m;m;\r\nthree;3;3;3;\r\nmarker;m;m;m;\r\n"))
         << ReadFileBytes(L"myfile.txt");
+    EXPECT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText() == NOTICE_LOG_RECOVERED; })) << Dlg().LastBalloonText();
 }
 
 } // namespace

@@ -40,6 +40,10 @@ TEST_F(CReceiverTest, AnAlarmBecomesRowZeroOfBothListsAndTheBalloonShowsItsTime)
     ASSERT_TRUE(PumpUntil([this] { return AlarmList().GetItemCount() == 1; }));
     EXPECT_EQ(Row(AlarmList(), 0), (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_EQ(Row(LogList(), 0), (std::vector<std::string>{"a", "b", "c", "d"}));
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    AlarmList().SendMessage(LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(item.iImage, 1) << "an alarm row shows the red alarm disc";
     EXPECT_EQ(Dlg().m_nAlarmToShow, 0);
     EXPECT_EQ(Dlg().LastBalloonText(), "b");
     EXPECT_EQ(Dlg().LastBalloonTitle(), "警告警告");
@@ -147,6 +151,22 @@ TEST_F(CReceiverTest, APortHeldElsewhereIsReportedAndTakenOnceFree)
         << Dlg().LastBalloonText();
     SendDatagram("a;b;c;d;");
     EXPECT_TRUE(PumpUntil([this] { return AlarmList().GetItemCount() == 1; }));
+}
+
+TEST(ReceiverNoticeTest, EachNoticeNamesWhatFailed)
+{
+    const std::vector<std::pair<std::string, std::string>> notices = {
+        {PortNotice(10048), "无法监听 UDP 端口 6000，端口被占用（Winsock 错误 10048），正在重试..."},
+        {PortNotice(10013), "无法监听 UDP 端口 6000，端口被系统保留或拒绝访问（Winsock 错误 10013），正在重试..."},
+        {PortNotice(10050), "无法监听 UDP 端口 6000，出错（Winsock 错误 10050），正在重试..."},
+        {DroppedNotice(12), "告警过多，接收队列已满，已丢弃 12 条数据报"},
+        {DeleteFailedNotice(32), "无法删除告警日志 myfile.txt，另一个程序正在使用它（Windows 错误 32），其中的记录仍全部保留"},
+        {DeleteFailedNotice(5), "无法删除告警日志 myfile.txt，没有权限，或另一个程序正在使用它（Windows 错误 5），其中的记录仍全部保留"},
+        {NOTICE_RECEIVE_FAULT, "接收告警时出错，部分数据报可能未收到，正在继续接收"},
+        {NOTICE_WRITE_FAULT, "写入告警日志时出错，部分数据报可能未记录"},
+    };
+    for (const auto& [notice, expected] : notices)
+        EXPECT_EQ(notice, expected);
 }
 
 } // namespace

@@ -84,6 +84,79 @@ TEST_F(CShutdownTest, TheEndOfTheSessionInAFloodWritesEverythingAndTakesTheIconA
     ExpectWholeConsecutiveFloodLines(LoggedBytes(Archives()));
 }
 
+// The receiver's socket, found among the process's handles by the port it is bound to, so that
+// what waits in it can be seen without taking anything out.
+SOCKET FindReceiverSocket()
+{
+    for (UINT_PTR h = 4; h < 0x10000; h += 4) {
+        sockaddr_in address{};
+        int nLength = sizeof(address);
+        if (::getsockname(static_cast<SOCKET>(h), reinterpret_cast<sockaddr*>(&address), &nLength) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == ALARM_PORT)
+            return static_cast<SOCKET>(h);
+    }
+    return INVALID_SOCKET;
+}
+
+bool SocketDrained(SOCKET s)
+{
+    u_long nWaiting = 1;
+    return ::ioctlsocket(s, FIONREAD, &nWaiting) == 0 && nWaiting == 0;
+}
+
+TEST_F(CShutdownTest, WhatTheCloseCannotWriteInTimeIsCountedInOneLine)
+{
+    Open();
+    HANDLE hWriter = nullptr;
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), Dlg().m_hReceiverThread, ::GetCurrentProcess(), &hWriter, 0,
+                                  FALSE, DUPLICATE_SAME_ACCESS));
+    const SOCKET receiver = FindReceiverSocket();
+    ASSERT_NE(receiver, INVALID_SOCKET);
+    // The writer stands still, as behind a disk that stalls, while the capture takes in a backlog
+    // larger than one batch of the writer.
+    constexpr int nBacklog = 10000;
+    ASSERT_NE(::SuspendThread(hWriter), static_cast<DWORD>(-1));
+    {
+        CUdpSender sender;
+        for (int i = 0; i < nBacklog; ++i) {
+            sender.Send("backlog;" + std::to_string(i));
+            // What is tested is the close, not the kernel's buffer: the capture gets to take each
+            // hundred in before the next.
+            if (i % 100 == 99) {
+                ASSERT_TRUE(WaitUntil([receiver] { return SocketDrained(receiver); }));
+            }
+        }
+        // Once the socket is empty after one datagram more, the capture has taken in everything
+        // before it.
+        sender.Send("fence");
+        ASSERT_TRUE(WaitUntil([receiver] { return SocketDrained(receiver); }));
+    }
+    Dlg().DestroyWindow();
+    EXPECT_EQ(Dlg().m_pReceiver, nullptr) << "the close waited for a writer that stood still";
+    ::ResumeThread(hWriter);
+    const DWORD dwWait = ::WaitForSingleObject(hWriter, CONDITION_DEADLINE);
+    ::CloseHandle(hWriter);
+    ASSERT_EQ(dwWait, WAIT_OBJECT_0) << "the writer does not end once it may go on";
+
+    const std::string bytes = ReadFileBytes(L"myfile.txt");
+    int nWritten = 0;
+    std::string lossLine;
+    for (std::size_t nStart = 0; nStart < bytes.size();) {
+        const std::size_t nEnd = bytes.find("\r\n", nStart);
+        const std::string line = bytes.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 2;
+        if (IsCloseLossLine(line)) {
+            lossLine = line;
+        } else if (line.compare(0, 8, "backlog;") == 0) {
+            ASSERT_EQ(line, "backlog;" + std::to_string(nWritten++));
+        }
+    }
+    ASSERT_FALSE(lossLine.empty()) << "nothing says what the close left";
+    EXPECT_GT(nWritten, 0) << "the writer wrote nothing once it could";
+    const int nLost = std::stoi(lossLine.substr(sizeof(CLOSE_LOSS_LINE) - 1));
+    EXPECT_EQ(nWritten + nLost, nBacklog + 1) << lossLine;
+}
+
 // Counts WM_SETREDRAW TRUE reaching a window that is not visible itself.
 LRESULT CALLBACK CountRedrawOnHidden(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR pCount)
 {

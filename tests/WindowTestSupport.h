@@ -4,6 +4,7 @@
 
 #include "AlarmLog.h"
 #include "MonitorDlg.h"
+#include "ReceiverNotices.h"
 #include "TestSupport.h"
 #include "resource.h"
 
