@@ -191,11 +191,12 @@ public:
     CWendleRun& operator=(const CWendleRun&) = delete;
     ~CWendleRun() { Kill(); }
 
-    // Starts the program and waits until its window is up and it listens on the port.
-    void Start(const std::wstring& folder)
+    // Starts the program in its folder, or in startIn with these arguments, and waits until its
+    // window is up and it listens on the port.
+    void Start(const std::wstring& folder, const std::vector<std::wstring>& args = {}, const std::wstring& startIn = {})
     {
         Kill();
-        m_hProcess = StartProgram(folder + L"\\Wendle.exe", {}, folder, 0, &m_dwProcessId);
+        m_hProcess = StartProgram(folder + L"\\Wendle.exe", args, startIn.empty() ? folder : startIn, 0, &m_dwProcessId);
         ASSERT_NE(m_hProcess, nullptr) << "cannot start Wendle.exe, error " << ::GetLastError();
         // The window shows before its initialisation has created the log page.
         const bool bWindowUp = PumpUntil(

@@ -31,6 +31,17 @@ TEST_F(CEndToEndTest, RecordsEveryDatagramAndListsOnlyAlarmsNewestFirst)
     EXPECT_EQ(m_run.LogRows(), rows);
 }
 
+TEST_F(CEndToEndTest, StartedFromElsewhereWithItsWorkingFolderItWritesTheLogThere)
+{
+    // As Windows starts it again after an upgrade; an argument it does not know is ignored.
+    CTempDir elsewhere;
+    m_run.Start(m_dir.Path(), {L"/unknown", L"--working-folder", m_dir.Path()}, elsewhere.Path());
+    ASSERT_FALSE(HasFatalFailure());
+    SendAlarm(L"AP-01", L"08:00:00", L"CPU", L"high");
+    EXPECT_TRUE(LogFileIs("AP-01;08:00:00;CPU;high;\r\n")) << "myfile.txt holds: " << ReadFileBytes(LogFile());
+    EXPECT_FALSE(FileExists(elsewhere.Path() + L"\\myfile.txt"));
+}
+
 TEST_F(CEndToEndTest, ClickOnARowShowsItsFieldsInTheDetailPanel)
 {
     m_run.Start(m_dir.Path());
