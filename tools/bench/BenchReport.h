@@ -5,6 +5,7 @@
 #include "LogLoad.h"
 #include "MachineLimits.h"
 #include "ReceivePath.h"
+#include "WriterThreads.h"
 
 struct CResults {
     CBareUdp bareUdp;
@@ -17,6 +18,8 @@ struct CResults {
     CLadder ladder;
     CLoad load;
     CLoadStorm loadStorm;
+    CFailingLog failingLog;
+    CPriority priority;
     SIZE_T nEmptySet = 0;
     SIZE_T nFullSet = 0;
     int nFullMain = 0;

@@ -20,6 +20,8 @@ public:
     ~CLiveWendle();
 
     CListCtrl& MainList() { return m_pDlg->m_alarmList; }
+    // The receiver's log writer.
+    HANDLE WriterThread() const { return m_pDlg->m_hReceiverThread; }
     CListCtrl& LogList();
     // The receiver took the port, not another program, and the history it read is listed.
     bool IsReady();

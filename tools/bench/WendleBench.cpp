@@ -24,6 +24,7 @@ bool MeasureOneWindow(CResults& results)
     if (!pLive)
         return false;
     results.nEmptySet = WorkingSet();
+    results.priority = ReadPriority(*pLive);
     // Before the first alarm, so the list is as empty afterwards as the receiver counts it.
     results.dListRate = MeasureListInserts(pLive->MainList().GetSafeHwnd());
     std::fprintf(stderr, "bench: storm of %d alarms at %.0f/s\n", STORM_ALARMS, STORM_RATE);
@@ -63,6 +64,8 @@ int wmain()
         results.ladder = ClimbLadder();
         std::fprintf(stderr, "bench: a %d-line log\n", LONG_LOG_LINES);
         MeasureLongLog(results.load, results.loadStorm);
+        std::fprintf(stderr, "bench: a flood while the log cannot be written\n");
+        results.failingLog = MeasureFailingLog();
     }
     PrintReport(results);
 
