@@ -176,6 +176,11 @@ bool CAlarmReceiver::Receive(SOCKET s)
     CHandleOwner<WSAEVENT, CWsaEventPolicy> hReadable(::WSACreateEvent());
     if (!hReadable || ::WSAEventSelect(s, hReadable, FD_READ) == SOCKET_ERROR)
         return false;
+    // The socket lets go of the event before the event goes.
+    struct CSelection {
+        SOCKET s;
+        ~CSelection() { ::WSAEventSelect(s, nullptr, 0); }
+    } selection{s};
     // The stop request first: in a flood the socket is always readable.
     const WSAEVENT events[2] = {m_hStopEvent, hReadable};
     std::string buffer(DATAGRAM_BUFFER, '\0');
