@@ -315,10 +315,18 @@ TEST_F(CInstallerTest, NewerPackageReplacesTheOlderAndTheOlderDoesNotGoBackOverI
     EXPECT_EQ(ProductVersion(products[0]), current);
 }
 
-TEST_F(CInstallerTest, MainFeatureAloneLeavesTheStartAtLogonShortcutOut)
+TEST_F(CInstallerTest, MainFeatureAloneLeavesTheStartAtLogonShortcutOutAndAnUpgradeKeepsItOut)
 {
-    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package()) + L" ADDLOCAL=Main"), 0u);
+    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package(true)) + L" ADDLOCAL=Main"), 0u);
     EXPECT_TRUE(FileExists(InstallFolder() + L"\\Wendle.exe"));
+    EXPECT_TRUE(ReadShortcut(StartMenuShortcut()).bLoaded);
+    EXPECT_FALSE(FileExists(StartupShortcut()));
+
+    // The administrator's choice outlives the upgrade, which names no feature of its own.
+    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package())), 0u);
+    const std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(ProductVersion(products[0]), VersionRecord(InstallFolder() + L"\\Wendle.exe"));
     EXPECT_TRUE(ReadShortcut(StartMenuShortcut()).bLoaded);
     EXPECT_FALSE(FileExists(StartupShortcut()));
 }
