@@ -41,10 +41,10 @@ bench: build
 fuzz: deps
 	@tools/fuzz.sh $(or $(SECONDS_EACH),600)
 
-# The zip an operator copies to a Windows workstation, and the installer for one or many.
+# The zip an operator copies to a Windows workstation, and the installer for one or many; signed
+# when WENDLE_SIGN_PFX and WENDLE_SIGN_PASSWORD name a certificate (see tools/package.sh).
 package: build
-	@tools/package.sh $(BUILD)/bin build/Wendle.zip
-	@tools/make-msi.sh $(BUILD)/bin build/Wendle.msi
+	@tools/package.sh $(BUILD)/bin build
 
 clean:
 	rm -rf build build-native

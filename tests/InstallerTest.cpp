@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -161,6 +162,32 @@ std::wstring VersionRecord(const std::wstring& exe)
            std::to_wstring(LOWORD(pInfo->dwProductVersionLS));
 }
 
+// A resource of a program's file, read without running it.
+std::string ResourceBytes(const std::wstring& exe, const wchar_t* pszType, const wchar_t* pszName)
+{
+    std::string bytes;
+    HMODULE hModule = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!hModule)
+        return bytes;
+    if (HRSRC hResource = ::FindResourceW(hModule, pszName, pszType))
+        if (HGLOBAL hData = ::LoadResource(hModule, hResource))
+            bytes.assign(static_cast<const char*>(::LockResource(hData)), ::SizeofResource(hModule, hResource));
+    ::FreeLibrary(hModule);
+    return bytes;
+}
+
+// The pixel widths of an icon group's images: a 6-byte header, then 14 bytes per image.
+std::vector<int> IconGroupWidths(const std::string& group)
+{
+    std::vector<int> widths;
+    const std::size_t count = group.size() < 6 ? 0 : static_cast<unsigned char>(group[4]) | static_cast<unsigned char>(group[5]) << 8;
+    for (std::size_t i = 0; i < count && 6 + 14 * (i + 1) <= group.size(); ++i) {
+        const int width = static_cast<unsigned char>(group[6 + 14 * i]);
+        widths.push_back(width ? width : 256);
+    }
+    return widths;
+}
+
 struct CShortcut {
     bool bLoaded = false;
     std::wstring target;
@@ -271,6 +298,14 @@ TEST_F(CInstallerTest, InstallsForTheUserAndStartsTheMonitorInItsFolderAndUninst
     const std::wstring folder = InstallFolder();
     EXPECT_EQ(ProductVersion(products[0]), VersionRecord(folder + L"\\Wendle.exe"));
     ExpectInstalledProgram();
+    // What Windows reads from the program's file: that it was written for Windows 10 and 11, and
+    // an icon drawn for the small sizes of the tray and the title bar.
+    const std::string manifest = ResourceBytes(folder + L"\\Wendle.exe", RT_MANIFEST, MAKEINTRESOURCEW(1));
+    EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos) << manifest;
+    const std::vector<int> widths =
+        IconGroupWidths(ResourceBytes(folder + L"\\Wendle.exe", RT_GROUP_ICON, MAKEINTRESOURCEW(IDR_MAINFRAME)));
+    for (int width : {16, 32})
+        EXPECT_NE(std::find(widths.begin(), widths.end(), width), widths.end()) << "no " << width << "-pixel image";
     ASSERT_FALSE(HasFailure());
 
     // At logon the Startup shortcut starts it: the log must land in the install folder.
@@ -315,10 +350,18 @@ TEST_F(CInstallerTest, NewerPackageReplacesTheOlderAndTheOlderDoesNotGoBackOverI
     EXPECT_EQ(ProductVersion(products[0]), current);
 }
 
-TEST_F(CInstallerTest, MainFeatureAloneLeavesTheStartAtLogonShortcutOut)
+TEST_F(CInstallerTest, MainFeatureAloneLeavesTheStartAtLogonShortcutOutAndAnUpgradeKeepsItOut)
 {
-    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package()) + L" ADDLOCAL=Main"), 0u);
+    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package(true)) + L" ADDLOCAL=Main"), 0u);
     EXPECT_TRUE(FileExists(InstallFolder() + L"\\Wendle.exe"));
+    EXPECT_TRUE(ReadShortcut(StartMenuShortcut()).bLoaded);
+    EXPECT_FALSE(FileExists(StartupShortcut()));
+
+    // The administrator's choice outlives the upgrade, which names no feature of its own.
+    ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package())), 0u);
+    const std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(ProductVersion(products[0]), VersionRecord(InstallFolder() + L"\\Wendle.exe"));
     EXPECT_TRUE(ReadShortcut(StartMenuShortcut()).bLoaded);
     EXPECT_FALSE(FileExists(StartupShortcut()));
 }

@@ -33,4 +33,14 @@ out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
 rm -f "$out"
 # wixl takes the files' sources relative to the folder it runs in.
 (cd "$work/stage" && wixl -D Version="$version" -I "$work" -o "$out" "$root/installer/Wendle.wxs")
+# What wixl cannot write is added after it: two attributes of the row that replaces older
+# versions, though Wendle.wxs asks for both (its maximum counts as older too, 512; the replaced
+# product's feature states carry over, MigrateFeatures, 1), and the feature conditions.
+msiinfo export "$out" Upgrade | awk -F'\t' -v OFS='\t' '
+    NR > 3 && $7 ~ /^WENDLE_OLDER_INSTALLED\r?$/ {
+        if (int($5 / 512) % 2 == 0) $5 += 512
+        if ($5 % 2 == 0) $5 += 1
+    }
+    { print }' > "$work/Upgrade.idt"
+msibuild "$out" -i "$work/Upgrade.idt" -i "$root/installer/Condition.idt"
 echo "Built $out (version $version)"

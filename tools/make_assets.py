@@ -188,25 +188,30 @@ def bmp24_bytes(canvas):
     return file_header + info + pixels
 
 
-def ico32_bytes(canvas):
-    """Single-image icon with a classic DIB entry (not PNG) so every Windows
-    version and windres accept it.  Alpha is 255 everywhere and the AND mask
-    all zero: the icon is fully opaque."""
-    w, h = canvas.width, canvas.height
-    xor = bytearray()
-    for y in range(h - 1, -1, -1):
-        for x in range(w):
-            r, g, b = canvas.get(x, y)
-            xor += bytes((b, g, r, 255))
-    and_row = ((w + 31) // 32) * 4
-    mask = bytes(and_row * h)
-    # biHeight counts XOR and AND halves together, hence 2 * h.
-    info = struct.pack("<IiiHHIIiiII", 40, w, 2 * h, 1, 32, 0,
-                       len(xor) + len(mask), 0, 0, 0, 0)
-    image = info + bytes(xor) + mask
-    icondir = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", w % 256, h % 256, 0, 0, 1, 32, len(image), 6 + 16)
-    return icondir + entry + image
+def ico32_bytes(canvases):
+    """Icon with one image per canvas, each a classic DIB entry (not PNG) so every Windows
+    version and windres accept it.  Alpha is 255 everywhere and the AND masks all zero: the
+    icon is fully opaque."""
+    images = []
+    for canvas in canvases:
+        w, h = canvas.width, canvas.height
+        xor = bytearray()
+        for y in range(h - 1, -1, -1):
+            for x in range(w):
+                r, g, b = canvas.get(x, y)
+                xor += bytes((b, g, r, 255))
+        and_row = ((w + 31) // 32) * 4
+        mask = bytes(and_row * h)
+        # biHeight counts XOR and AND halves together, hence 2 * h.
+        info = struct.pack("<IiiHHIIiiII", 40, w, 2 * h, 1, 32, 0,
+                           len(xor) + len(mask), 0, 0, 0, 0)
+        images.append((w, h, info + bytes(xor) + mask))
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for w, h, image in images:
+        out += struct.pack("<BBBBHHII", w % 256, h % 256, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    return out + b"".join(image for _, _, image in images)
 
 
 def write(path, data):
@@ -223,40 +228,48 @@ METAL = (112, 114, 124)
 SIGNAL_BLUE = (28, 110, 205)
 
 
-def draw_icon():
-    c = Canvas(128, 128, WHITE)
-    gx, gy, gr = 54, 52, 32   # the bulb's glass globe
+def draw_icon(size):
+    """The bulb and signal at size x size pixels: the 128-pixel drawing scaled, so each
+    small image is the same picture pre-scaled rather than left for Windows to shrink."""
+    k = size / 128.0
+    c = Canvas(size, size, WHITE)
+    gx, gy, gr = 54 * k, 52 * k, 32 * k   # the bulb's glass globe
 
     # Rays fan over the top half only, leaving the lower right for the signal.
     for ang in (-180, -135, -90, -45, 0):
         a = math.radians(ang)
-        c.line(gx + 40 * math.cos(a), gy + 40 * math.sin(a),
-               gx + 50 * math.cos(a), gy + 50 * math.sin(a), 9, ORANGE)
+        c.line(gx + 40 * k * math.cos(a), gy + 40 * k * math.sin(a),
+               gx + 50 * k * math.cos(a), gy + 50 * k * math.sin(a), 9 * k, ORANGE)
 
     c.disc(gx, gy, gr, ORANGE)
     # The neck tapers from the globe into the screw base.
-    c.polygon([(gx - 24, gy + 20), (gx + 24, gy + 20), (gx + 14, gy + 44), (gx - 14, gy + 44)],
-              ORANGE)
-    c.arc(gx, gy, 21, 6, 195, 250, BULB_GLOSS)
+    c.polygon([(gx - 24 * k, gy + 20 * k), (gx + 24 * k, gy + 20 * k),
+               (gx + 14 * k, gy + 44 * k), (gx - 14 * k, gy + 44 * k)], ORANGE)
+    c.arc(gx, gy, 21 * k, 6 * k, 195, 250, BULB_GLOSS)
     # Filament hint keeps the shape reading as a bulb, not a balloon.
-    c.line(gx - 7, gy + 34, gx - 7, gy + 16, 4, ORANGE_DARK)
-    c.line(gx + 7, gy + 34, gx + 7, gy + 16, 4, ORANGE_DARK)
-    c.arc(gx, gy + 16, 7, 4, -180, 0, ORANGE_DARK)
+    c.line(gx - 7 * k, gy + 34 * k, gx - 7 * k, gy + 16 * k, 4 * k, ORANGE_DARK)
+    c.line(gx + 7 * k, gy + 34 * k, gx + 7 * k, gy + 16 * k, 4 * k, ORANGE_DARK)
+    c.arc(gx, gy + 16 * k, 7 * k, 4 * k, -180, 0, ORANGE_DARK)
 
-    c.round_rect(gx - 16, gy + 46, gx + 16, gy + 53, 3, METAL)
-    c.round_rect(gx - 14, gy + 55, gx + 14, gy + 62, 3, METAL)
-    c.round_rect(gx - 7, gy + 63, gx + 7, gy + 69, 3, METAL)
+    c.round_rect(gx - 16 * k, gy + 46 * k, gx + 16 * k, gy + 53 * k, 3 * k, METAL)
+    c.round_rect(gx - 14 * k, gy + 55 * k, gx + 14 * k, gy + 62 * k, 3 * k, METAL)
+    c.round_rect(gx - 7 * k, gy + 63 * k, gx + 7 * k, gy + 69 * k, 3 * k, METAL)
 
     # Wireless signal: a white halo first so it cuts cleanly across the bulb.
-    sx, sy = 99, 118
-    radii = (15, 27, 39)
+    sx, sy = 99 * k, 118 * k
+    radii = (15 * k, 27 * k, 39 * k)
     for r in radii:
-        c.arc(sx, sy, r, 9 + 6, -130, -50, WHITE)
-    c.disc(sx, sy, 7 + 3, WHITE)
+        c.arc(sx, sy, r, (9 + 6) * k, -130, -50, WHITE)
+    c.disc(sx, sy, (7 + 3) * k, WHITE)
     for r in radii:
-        c.arc(sx, sy, r, 9, -130, -50, SIGNAL_BLUE)
-    c.disc(sx, sy, 7, SIGNAL_BLUE)
+        c.arc(sx, sy, r, 9 * k, -130, -50, SIGNAL_BLUE)
+    c.disc(sx, sy, 7 * k, SIGNAL_BLUE)
     return c
+
+
+# The small sizes are those Windows asks for at 100% to 300% scaling (the small icon of the tray
+# and title bar, the large icon of Alt+Tab and Explorer); 128 stays the picture's own size.
+ICON_SIZES = (16, 20, 24, 32, 48, 128)
 
 
 def draw_main_bg():
@@ -349,7 +362,7 @@ def main(argv):
     image_dir = os.path.join(out, "image")
     os.makedirs(image_dir, exist_ok=True)
 
-    write(os.path.join(out, "wendle.ico"), ico32_bytes(draw_icon()))
+    write(os.path.join(out, "wendle.ico"), ico32_bytes([draw_icon(size) for size in ICON_SIZES]))
     write(os.path.join(out, "main_bg.bmp"), bmp24_bytes(draw_main_bg()))
     write(os.path.join(out, "log_bg.bmp"), bmp24_bytes(Canvas(1183, 544, GREY_BG)))
     write(os.path.join(out, "state_ok.bmp"), bmp24_bytes(draw_state("ok")))
