@@ -82,8 +82,9 @@ CTempDir::CTempDir()
 CTempDir::~CTempDir()
 {
     EXPECT_TRUE(::SetCurrentDirectoryW(m_strPrevious.c_str())) << "error " << ::GetLastError();
-    // What stays was held open: by a handle the test leaked, or a program that still runs.
-    EXPECT_TRUE(RemoveTree(m_strPath)) << Narrowed(m_strPath) << " is not removed whole";
+    // A program that has just ended may still hold its files for a moment; what stays for good
+    // is held by a handle the test leaked, or a program that still runs.
+    EXPECT_TRUE(WaitUntil([this] { return RemoveTree(m_strPath); })) << Narrowed(m_strPath) << " is not removed whole";
 }
 
 void PumpMessages(DWORD dwMilliseconds)
