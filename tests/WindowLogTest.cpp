@@ -121,7 +121,7 @@ TEST_F(CLogTest, TheDeleteButtonWinsWhileAlarmsArrive)
     EXPECT_EQ(AlarmList().GetItemText(0, 0), "marker");
 }
 
-TEST_F(CLogTest, AfterADeleteTheNextArchiveComesWithTheCapsAlarm)
+TEST_F(CLogTest, AfterADeleteNoArchiveComesBeforeThe3001stAlarm)
 {
     WriteFileBytes(L"myfile.txt", HistoryLines(0, 100));
     Open();

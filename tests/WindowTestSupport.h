@@ -2,7 +2,6 @@
 // with its real receiver on UDP port 6000.
 #pragma once
 
-#include "AlarmLog.h"
 #include "MonitorDlg.h"
 #include "TestSupport.h"
 #include "resource.h"
@@ -17,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-// Rows per list: each list starts afresh with its 3,000th alarm.
+// Rows per list: the alarm that finds a list this full empties it first.
 constexpr int LIST_CAP = 3000;
 // Datagrams on their way to the log at most: few enough for the smallest socket buffer a system
 // gives (a stock Linux kernel caps it at 208 KiB, under Wine as well).
