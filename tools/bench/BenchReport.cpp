@@ -103,9 +103,10 @@ void AddReceiveBufferRow(CTable& table, unsigned long long nCap)
                   "asked, and granted by Windows");
         return;
     }
-    table.Row("socket receive buffer: net.core.rmem_max", nCap ? Grouped(static_cast<double>(nCap)) + " bytes" : "unknown",
+    table.Row("socket receive buffer: net.core.rmem_max",
+              nCap ? Grouped(static_cast<double>(nCap)) + " bytes" : "unreadable",
               Grouped(static_cast<double>(RECEIVE_BUFFER_ASKED)) + " asked", "", ">= 8 MiB",
-              nCap >= RECEIVE_BUFFER_ASKED ? "met" : "LOW: storms lose in the kernel");
+              nCap >= RECEIVE_BUFFER_ASKED ? "met" : "capped");
 }
 
 void AddStormRows(CTable& table, const CStorm& storm, double dListRate)
