@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -120,11 +121,13 @@ std::vector<CAlarmRow> Tail(const std::string& file, std::size_t nMaxRows, std::
 
 TEST(LogTailTest, ReadsTheNewestRowsExactlyAsAReadFromTheStart)
 {
-    // Lines of every kind the reading rules treat apart, in random files.
+    // Lines of every kind the reading rules treat apart, in random files, many of them larger
+    // than the tail read's 64 KiB window, some with a line longer than it.
     const std::vector<std::string> lines = {
         "a;b;c;d;\r\n", ";b;c;d;\r\n", "x\r\n", "\r\n", "\n", "hello\n", "e;f;g;h;", "cr\rinside\r\n", "\r\r\n",
         std::string(1021, 'L') + "\r\n", std::string(1022, 'M') + "\r\n", std::string(1023, 'N') + "\r\n",
         std::string(2046, 'O') + "\n", std::string(3000, 'P') + ";q;\r\n", "ends with cr\r",
+        std::string(20000, 'Q') + "\r\n", std::string(65535, 'R') + "\r\n", std::string(70000, 'S') + "\n",
     };
     std::mt19937 random(12345);
     for (int nFile = 0; nFile < 300; ++nFile) {
@@ -133,14 +136,14 @@ TEST(LogTailTest, ReadsTheNewestRowsExactlyAsAReadFromTheStart)
         for (int i = 0; i < nLines; ++i)
             file += lines[random() % lines.size()];
         const std::vector<CAlarmRow> all = RowsReadForward(file);
-        for (std::size_t nMax : {std::size_t{1}, std::size_t{3}, std::size_t{1000}}) {
+        for (std::size_t nMax : {std::size_t{1}, std::size_t{3}, std::size_t{70}, std::size_t{1000}}) {
             const std::vector<CAlarmRow> expected(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(nMax, all.size())));
             ASSERT_EQ(Tail(file, nMax), expected) << "file " << nFile << ", at most " << nMax;
         }
     }
 }
 
-TEST(LogTailTest, ReadsOnlyTheTailOfALongLogAndStopsAtAReadError)
+TEST(LogTailTest, ReadsEachByteOfTheTailOnceAndStopsAtAReadError)
 {
     std::string file;
     for (int i = 0; i < 200000; ++i)
@@ -152,8 +155,28 @@ TEST(LogTailTest, ReadsOnlyTheTailOfALongLogAndStopsAtAReadError)
     EXPECT_EQ(rows.back()[1], "197000");
     EXPECT_LT(nBytesRead, 256u * 1024) << "of a " << file.size() << "-byte file";
 
+    // A line of 200 KB, about 200 rows, between short ones: read once, not once for each row.
+    const std::string longLine = "a;b;c;d;" + std::string(200 * 1024, 'L') + "\r\n";
+    const std::string mixed = file.substr(0, 1000) + longLine + "x;y;z;w;\r\n";
+    nBytesRead = 0;
+    EXPECT_EQ(Tail(mixed, 1000, &nBytesRead), RowsReadForward(mixed));
+    EXPECT_LE(nBytesRead, mixed.size());
+
     const LogByteReader failing = [](std::uint64_t, std::size_t, char*) { return false; };
     EXPECT_TRUE(ReadLogTail(file.size(), failing, 3000).empty());
+    // A read that fails part-way ends the load with the newest rows, those read before it.
+    const std::uint64_t failBelow = file.size() - 100000;
+    const LogByteReader failingPartWay = [&file, failBelow](std::uint64_t offset, std::size_t size, char* out) {
+        if (offset < failBelow)
+            return false;
+        std::memcpy(out, file.data() + offset, size);
+        return true;
+    };
+    const std::vector<CAlarmRow> newest = ReadLogTail(file.size(), failingPartWay, 100000);
+    const std::vector<CAlarmRow> all = Tail(file, 100000);
+    ASSERT_FALSE(newest.empty());
+    ASSERT_LT(newest.size(), all.size());
+    EXPECT_TRUE(std::equal(newest.begin(), newest.end(), all.begin()));
 }
 
 CFeedAlarm Alarm(int n, bool bCapsLog = false, bool bCapsMain = false)
@@ -189,7 +212,9 @@ TEST(AlarmFeedTest, ApplyingInAnySlicesEndsAsOneAlarmAtATime)
             CFeedSlice slice;
             const bool bMore = feed.Take(slice, nMax);
             EXPECT_LE(slice.RowCount(), nMax);
-            EXPECT_LE(slice.logRows.size() + slice.mainRows.size(), 2u * CAP) << "more than a list can show";
+            // Whatever waits, the feed never holds more for a list than the list can show.
+            EXPECT_LE(slice.logRows.size() + slice.history.size(), static_cast<std::size_t>(CAP));
+            EXPECT_LE(slice.mainRows.size(), static_cast<std::size_t>(CAP));
             if (slice.bClearLog)
                 log.fed.clear();
             for (const CAlarmRow& row : slice.logRows)
@@ -204,7 +229,8 @@ TEST(AlarmFeedTest, ApplyingInAnySlicesEndsAsOneAlarmAtATime)
         };
         for (int nStep = 0; nStep < 30; ++nStep) {
             if (random() % 4 == 0) {
-                apply(1 + random() % 10);
+                // Now and then everything waiting at once.
+                apply(random() % 3 == 0 ? SIZE_MAX : 1 + random() % 10);
                 continue;
             }
             if (random() % 10 == 0) {

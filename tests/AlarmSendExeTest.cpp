@@ -223,13 +223,11 @@ public:
     {
         wchar_t szDir[MAX_PATH];
         wchar_t szPath[MAX_PATH];
-        GetTempPathW(MAX_PATH, szDir);
-        GetTempFileNameW(szDir, L"als", 0, szPath);
+        // A name of its own, created empty: no other test's file is ever written over.
+        if (!GetTempPathW(MAX_PATH, szDir) || !GetTempFileNameW(szDir, L"als", 0, szPath))
+            StopTest("no temporary file: error " + std::to_string(GetLastError()));
         m_strPath = szPath;
-        const HANDLE hFile = CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD cbWritten = 0;
-        WriteFile(hFile, strContent.data(), static_cast<DWORD>(strContent.size()), &cbWritten, nullptr);
-        CloseHandle(hFile);
+        WriteFileBytes(m_strPath, strContent);
     }
     ~CTempFile() { DeleteFileW(m_strPath.c_str()); }
     const std::wstring& Path() const { return m_strPath; }

@@ -58,11 +58,25 @@ void SendRaw(const std::wstring& text)
     ASSERT_EQ(RunAlarmSend({L"--raw", text}), 0u);
 }
 
+namespace {
+
+bool TrySendTo(HWND hWnd, UINT nMessage, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    DWORD_PTR answer = 0;
+    const bool bAnswered = ::SendMessageTimeoutW(hWnd, nMessage, wParam, lParam, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT,
+                                                 &answer) != 0;
+    result = static_cast<LRESULT>(answer);
+    return bAnswered;
+}
+
+} // namespace
+
 LRESULT SendTo(HWND hWnd, UINT nMessage, WPARAM wParam, LPARAM lParam)
 {
-    DWORD_PTR result = 0;
-    ::SendMessageTimeoutW(hWnd, nMessage, wParam, lParam, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT, &result);
-    return static_cast<LRESULT>(result);
+    LRESULT result = 0;
+    EXPECT_TRUE(TrySendTo(hWnd, nMessage, wParam, lParam, result))
+        << "window " << hWnd << " does not answer message " << nMessage << ": error " << ::GetLastError();
+    return result;
 }
 
 std::wstring WindowText(HWND hWnd)
@@ -74,7 +88,8 @@ std::wstring WindowText(HWND hWnd)
 
 int ItemCount(HWND hWndList)
 {
-    return static_cast<int>(SendTo(hWndList, LVM_GETITEMCOUNT, 0, 0));
+    LRESULT nCount = 0;
+    return TrySendTo(hWndList, LVM_GETITEMCOUNT, 0, 0, nCount) ? static_cast<int>(nCount) : -1;
 }
 
 CRows ReadRows(HANDLE hProcess, HWND hWndList)

@@ -51,10 +51,13 @@ void SendAlarm(const std::wstring& ap, const std::wstring& time, const std::wstr
 
 void SendRaw(const std::wstring& text);
 
+// Sends the message to a window of the program; one that does not answer within a minute, or is
+// hung, fails the test.
 LRESULT SendTo(HWND hWnd, UINT nMessage, WPARAM wParam, LPARAM lParam);
 
 std::wstring WindowText(HWND hWnd);
 
+// The list's rows, or -1 while it does not answer: a hung window is no empty list.
 int ItemCount(HWND hWndList);
 
 CRows ReadRows(HANDLE hProcess, HWND hWndList);
@@ -223,7 +226,7 @@ public:
             return;
         if (!WaitForExit(0)) {
             ::TerminateProcess(m_hProcess, 1);
-            WaitForExit(INFINITE);
+            EXPECT_TRUE(WaitForExit(EXIT_TIMEOUT)) << "Wendle.exe does not end when terminated";
         }
         ::CloseHandle(m_hProcess);
         m_hProcess = nullptr;
@@ -261,22 +264,6 @@ protected:
     void TearDown() override { m_run.Kill(); }
 
     std::wstring LogFile() const { return m_dir.Path() + L"\\myfile.txt"; }
-    // The log's archives, oldest first, and then the log.
-    std::string LoggedBytes() const
-    {
-        std::vector<std::wstring> archives;
-        WIN32_FIND_DATAW found;
-        HANDLE hFind = ::FindFirstFileW((m_dir.Path() + L"\\myfile-*.txt").c_str(), &found);
-        for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = ::FindNextFileW(hFind, &found))
-            archives.push_back(m_dir.Path() + L"\\" + found.cFileName);
-        if (hFind != INVALID_HANDLE_VALUE)
-            ::FindClose(hFind);
-        std::sort(archives.begin(), archives.end());
-        std::string bytes;
-        for (const std::wstring& archive : archives)
-            bytes += ReadFileBytes(archive);
-        return bytes + ReadFileBytes(LogFile());
-    }
     bool LogFileIs(const std::string& bytes) const
     {
         // The file is opened only once it has the expected size, when Wendle is done with it:

@@ -149,23 +149,19 @@ TEST_F(CEndToEndTest, NextRunShowsTheHistoryNewestFirstOnTheLogPageOnly)
                                       {L"a", L"b", L"c", L"d"}}));
 }
 
-TEST_F(CEndToEndTest, CloseButtonEndsTheProcessAndTakesTheTrayIconAway)
+TEST_F(CEndToEndTest, TheRunningProgramHasItsTrayIconAndTheCloseButtonEndsIt)
 {
     m_run.Start(m_dir.Path());
     ASSERT_FALSE(HasFatalFailure());
-    const HWND hWndMain = m_run.m_hWndMain;
-    // Only where the notification area answers for a live icon does its absence mean anything.
-    const bool bTrayAnswers = TrayIconExists(hWndMain);
-    EXPECT_TRUE(bTrayAnswers) << "the notification area knows no icon " << TRAY_ICON_ID << " of the main window";
-
+    EXPECT_TRUE(TrayIconExists(m_run.m_hWndMain))
+        << "the notification area knows no icon " << TRAY_ICON_ID << " of the main window";
+    // That the icon goes with the close is checked inside the process, while its window is still
+    // there: from outside, the shell drops the icons of a window that is gone anyway.
     Close();
     ASSERT_FALSE(HasFatalFailure());
     DWORD dwExit = STILL_ACTIVE;
     ::GetExitCodeProcess(m_run.m_hProcess, &dwExit);
     EXPECT_EQ(dwExit, 0u);
-    if (bTrayAnswers) {
-        EXPECT_FALSE(TrayIconExists(hWndMain)) << "the tray icon outlives the program";
-    }
 }
 
 TEST_F(CEndToEndTest, SecondStartHandsOverToTheRunningMonitorHiddenInTheTray)

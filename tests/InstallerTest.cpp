@@ -227,7 +227,7 @@ protected:
     {
         if (m_hWendle) {
             ::TerminateProcess(m_hWendle, 1);
-            ::WaitForSingleObject(m_hWendle, INFINITE);
+            EXPECT_EQ(::WaitForSingleObject(m_hWendle, EFFECT_TIMEOUT), WAIT_OBJECT_0) << "Wendle.exe does not end when terminated";
             ::CloseHandle(m_hWendle);
         }
         RemoveEverything();

@@ -8,12 +8,32 @@
 #include "resource.h"
 
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cwctype>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
-void RemoveTree(const std::wstring& path)
+namespace {
+
+std::string Narrowed(const std::wstring& text)
 {
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
+
+void StopTest(const std::string& why)
+{
+    // gtest reports an exception from the test's body as its failure and still tears it down.
+    throw std::runtime_error(why);
+}
+
+bool RemoveTree(const std::wstring& path)
+{
+    bool bRemoved = true;
     WIN32_FIND_DATAW data;
     HANDLE hFind = ::FindFirstFileW((path + L"\\*").c_str(), &data);
     if (hFind != INVALID_HANDLE_VALUE) {
@@ -24,34 +44,47 @@ void RemoveTree(const std::wstring& path)
             const std::wstring child = path + L"\\" + name;
             ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
+                bRemoved = RemoveTree(child) && bRemoved;
             else
-                ::DeleteFileW(child.c_str());
+                bRemoved = ::DeleteFileW(child.c_str()) && bRemoved;
         } while (::FindNextFileW(hFind, &data));
         ::FindClose(hFind);
     }
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::RemoveDirectoryW(path.c_str());
+    return ::RemoveDirectoryW(path.c_str()) && bRemoved;
 }
 
 CTempDir::CTempDir()
 {
     wchar_t base[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, base);
+    if (!::GetTempPathW(MAX_PATH, base))
+        StopTest("no temporary folder: error " + std::to_string(::GetLastError()));
+    // Process ids come back from run to run, under Wine within minutes: a folder left by an
+    // earlier run is never taken over, the next free name is.
     static unsigned nCounter = 0;
-    m_strPath = std::wstring(base) + L"wendle-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++nCounter);
-    ::CreateDirectoryW(m_strPath.c_str(), nullptr);
+    const std::wstring prefix = std::wstring(base) + L"wendle-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
+    for (;;) {
+        m_strPath = prefix + std::to_wstring(++nCounter);
+        if (::CreateDirectoryW(m_strPath.c_str(), nullptr))
+            break;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS)
+            StopTest("cannot create " + Narrowed(m_strPath) + ": error " + std::to_string(::GetLastError()));
+    }
     wchar_t previous[MAX_PATH];
-    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    if (!::GetCurrentDirectoryW(MAX_PATH, previous) || !::SetCurrentDirectoryW(m_strPath.c_str())) {
+        const DWORD dwError = ::GetLastError();
+        RemoveTree(m_strPath);
+        StopTest("cannot work in " + Narrowed(m_strPath) + ": error " + std::to_string(dwError));
+    }
     m_strPrevious = previous;
-    ::SetCurrentDirectoryW(m_strPath.c_str());
 }
 
 CTempDir::~CTempDir()
 {
-    ::SetCurrentDirectoryW(m_strPrevious.c_str());
-    RemoveTree(m_strPath);
+    EXPECT_TRUE(::SetCurrentDirectoryW(m_strPrevious.c_str())) << "error " << ::GetLastError();
+    // A program that has just ended may still hold its files for a moment; what stays for good
+    // is held by a handle the test leaked, or a program that still runs.
+    EXPECT_TRUE(WaitUntil([this] { return RemoveTree(m_strPath); })) << Narrowed(m_strPath) << " is not removed whole";
 }
 
 void PumpMessages(DWORD dwMilliseconds)
@@ -104,17 +137,24 @@ void SendDatagram(const std::string& bytes, unsigned short nPort)
     CUdpSender(nPort).Send(bytes);
 }
 
-CUdpSender::CUdpSender(unsigned short nPort) : m_nPort(nPort)
+CUdpSender::CUdpSender(unsigned short nPort) : m_socket(INVALID_SOCKET), m_nPort(nPort)
 {
     WSADATA wsaData;
-    ::WSAStartup(MAKEWORD(2, 2), &wsaData);
-    m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int nStarted = ::WSAStartup(MAKEWORD(2, 2), &wsaData);
+    m_bStarted = nStarted == 0;
+    EXPECT_EQ(nStarted, 0) << "WSAStartup";
+    if (m_bStarted)
+        m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    m_bFailed = m_socket == INVALID_SOCKET;
+    EXPECT_FALSE(m_bFailed) << "no UDP socket: error " << ::WSAGetLastError();
 }
 
 CUdpSender::~CUdpSender()
 {
-    ::closesocket(m_socket);
-    ::WSACleanup();
+    if (m_socket != INVALID_SOCKET)
+        ::closesocket(m_socket);
+    if (m_bStarted)
+        ::WSACleanup();
 }
 
 void CUdpSender::Send(const std::string& bytes)
@@ -123,7 +163,11 @@ void CUdpSender::Send(const std::string& bytes)
     to.sin_family = AF_INET;
     to.sin_port = htons(m_nPort);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    const int nSent = ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0,
+                               reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    // Once is enough to hear of it: a broken socket fails every send after.
+    if (nSent != static_cast<int>(bytes.size()) && !std::exchange(m_bFailed, true))
+        ADD_FAILURE() << "sendto of " << bytes.size() << " bytes: error " << ::WSAGetLastError();
 }
 
 std::wstring QuoteArgument(const std::wstring& arg)
@@ -147,16 +191,23 @@ std::wstring QuoteArgument(const std::wstring& arg)
 
 std::string ReadFileBytes(const std::wstring& path)
 {
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (!file)
-        return "<absent>";
+    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        const DWORD dwError = ::GetLastError();
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND)
+            return "<absent>";
+        return "<unreadable: error " + std::to_string(dwError) + ">";
+    }
     std::string bytes;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0)
-        bytes.append(buffer, n);
-    fclose(file);
-    return bytes;
+    char buffer[65536];
+    DWORD dwRead = 0;
+    BOOL bRead;
+    while ((bRead = ::ReadFile(hFile, buffer, sizeof(buffer), &dwRead, nullptr)) && dwRead > 0)
+        bytes.append(buffer, dwRead);
+    const DWORD dwError = ::GetLastError();
+    ::CloseHandle(hFile);
+    return bRead ? bytes : "<unreadable: error " + std::to_string(dwError) + ">";
 }
 
 bool FileExists(const std::wstring& path)
@@ -174,9 +225,85 @@ ULONGLONG FileSize(const std::wstring& path)
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
+    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        StopTest("cannot create " + Narrowed(path) + ": error " + std::to_string(::GetLastError()));
+    DWORD dwWritten = 0;
+    const bool bWritten = ::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr) &&
+                          dwWritten == bytes.size();
+    const DWORD dwError = ::GetLastError();
+    ::CloseHandle(hFile);
+    if (!bWritten)
+        StopTest("cannot write " + Narrowed(path) + ": error " + std::to_string(dwError));
+}
+
+std::vector<std::wstring> LogArchives(const std::wstring& folder)
+{
+    // "myfile-" 8 digits "-" 6 digits, then ".txt" or "-" a number from 2 without leading zero
+    // and ".txt"; ordered by the stamp, then by that number.
+    const auto archiveOrder = [](const std::wstring& name, std::wstring& stamp, unsigned long& nNumber) {
+        const std::wstring prefix = L"myfile-", suffix = L".txt";
+        if (name.size() < prefix.size() + 15 + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            return false;
+        stamp = name.substr(prefix.size(), 15);
+        for (std::size_t i = 0; i < stamp.size(); ++i) {
+            if (i == 8 ? stamp[i] != L'-' : !std::iswdigit(stamp[i]))
+                return false;
+        }
+        const std::wstring rest = name.substr(prefix.size() + 15, name.size() - prefix.size() - 15 - suffix.size());
+        nNumber = 1;
+        if (rest.empty())
+            return true;
+        if (rest.size() < 2 || rest.size() > 6 || rest[0] != L'-' || rest[1] == L'0' ||
+            !std::all_of(rest.begin() + 1, rest.end(), [](wchar_t ch) { return std::iswdigit(ch) != 0; }))
+            return false;
+        nNumber = std::stoul(rest.substr(1));
+        return nNumber >= 2;
+    };
+    struct CArchive {
+        std::wstring stamp;
+        unsigned long nNumber;
+        std::wstring name;
+    };
+    std::vector<CArchive> archives;
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = ::FindFirstFileW((folder + L"\\myfile-*").c_str(), &found);
+    for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = ::FindNextFileW(hFind, &found)) {
+        CArchive archive{{}, 0, found.cFileName};
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && archiveOrder(archive.name, archive.stamp, archive.nNumber))
+            archives.push_back(archive);
+    }
+    if (hFind != INVALID_HANDLE_VALUE)
+        ::FindClose(hFind);
+    std::sort(archives.begin(), archives.end(), [](const CArchive& a, const CArchive& b) {
+        return a.stamp != b.stamp ? a.stamp < b.stamp : a.nNumber < b.nNumber;
+    });
+    std::vector<std::wstring> names;
+    for (const CArchive& archive : archives)
+        names.push_back(archive.name);
+    return names;
+}
+
+std::string LoggedBytes(const std::wstring& folder)
+{
+    std::string bytes;
+    for (const std::wstring& archive : LogArchives(folder))
+        bytes += ReadFileBytes(folder + L"\\" + archive);
+    const std::string log = ReadFileBytes(folder + L"\\myfile.txt");
+    return log == "<absent>" ? bytes : bytes + log;
+}
+
+ULONGLONG LoggedSize()
+{
+    for (;;) {
+        const std::vector<std::wstring> archives = LogArchives();
+        ULONGLONG nSize = FileSize(L"myfile.txt");
+        for (const std::wstring& archive : archives)
+            nSize += FileSize(archive);
+        if (LogArchives() == archives)
+            return nSize;
+    }
 }
 
 void WriteBitmapFile(const std::wstring& path, int nWidth, int nHeight, const std::function<COLORREF(int, int)>& pixel)
@@ -219,12 +346,20 @@ std::wstring ExeFolder()
 
 DWORD PortOwner(unsigned short nPort)
 {
-    ULONG cbTable = 0;
-    ::GetExtendedUdpTable(nullptr, &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
-    std::vector<unsigned char> table(cbTable + 1024);
-    cbTable = static_cast<ULONG>(table.size());
-    if (::GetExtendedUdpTable(table.data(), &cbTable, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0) != NO_ERROR)
+    std::vector<unsigned char> table;
+    DWORD dwResult = ERROR_INSUFFICIENT_BUFFER;
+    // The table may grow between asking its size and reading it.
+    for (int nTry = 0; nTry < 5 && dwResult == ERROR_INSUFFICIENT_BUFFER; ++nTry) {
+        ULONG cbTable = static_cast<ULONG>(table.size());
+        dwResult = ::GetExtendedUdpTable(table.empty() ? nullptr : table.data(), &cbTable, FALSE, AF_INET,
+                                         UDP_TABLE_OWNER_PID, 0);
+        if (dwResult == ERROR_INSUFFICIENT_BUFFER)
+            table.resize(cbTable + 1024);
+    }
+    if (dwResult != NO_ERROR) {
+        ADD_FAILURE() << "the table of UDP endpoints cannot be read: error " << dwResult;
         return 0;
+    }
     const auto* pTable = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(table.data());
     for (DWORD i = 0; i < pTable->dwNumEntries; ++i) {
         if (ntohs(static_cast<u_short>(pTable->table[i].dwLocalPort)) == nPort)

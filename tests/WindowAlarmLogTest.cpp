@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <thread>
+
 namespace {
 
 HANDLE HoldLog(DWORD dwSharing)
@@ -65,6 +68,61 @@ TEST(AlarmLogTest, ADeleteOrArchiveThatFailsKeepsTheFileAndItsWaitingLines)
     EXPECT_EQ(ReadFileBytes(ALARM_LOG_FILE), "one\r\ntwo\r\nthree\r\n");
     EXPECT_TRUE(log.Archive());
     EXPECT_FALSE(FileExists(ALARM_LOG_FILE));
+}
+
+TEST(AlarmLogTest, AHoldOfAMomentWithoutDeleteSharingHoldsUpNoAppendArchiveOrDelete)
+{
+    CTempDir dir;
+    CAlarmLog log;
+    ASSERT_EQ(log.Append({"one"}), LogHealth::Unchanged);
+    // Another program reads the file for about 200 ms, sharing reading and writing but not
+    // deletion, as the C runtime's fopen does, around each step.
+    const auto heldAround = [](const std::function<bool()>& step) {
+        HANDLE hHeld = HoldLog(FILE_SHARE_READ | FILE_SHARE_WRITE);
+        EXPECT_NE(hHeld, INVALID_HANDLE_VALUE);
+        std::thread releaser([hHeld] {
+            ::Sleep(200);
+            ::CloseHandle(hHeld);
+        });
+        const bool bDone = step();
+        releaser.join();
+        return bDone;
+    };
+    EXPECT_TRUE(heldAround([&log] { return log.Append({"two"}) == LogHealth::Unchanged; }));
+    EXPECT_TRUE(heldAround([&log] { return log.Archive(); }));
+    const std::vector<std::wstring> archives = LogArchives();
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(archives[0]), "one\r\ntwo\r\n");
+    ASSERT_EQ(log.Append({"three"}), LogHealth::Unchanged);
+    EXPECT_TRUE(heldAround([&log] { return log.Delete() == ERROR_SUCCESS; }));
+    EXPECT_FALSE(FileExists(ALARM_LOG_FILE));
+    EXPECT_EQ(LogArchives(), archives);
+}
+
+TEST(AlarmLogTest, TwoArchivesWithinOneSecondAreBothKeptInTheirOrder)
+{
+    // Two archives made one right after the other; a pair that straddles the turn of a second is
+    // made again.
+    for (int nTry = 0; nTry < 10; ++nTry) {
+        CTempDir dir;
+        CAlarmLog log;
+        ASSERT_EQ(log.Append({"first"}), LogHealth::Unchanged);
+        ASSERT_TRUE(log.Archive());
+        ASSERT_EQ(log.Append({"second"}), LogHealth::Unchanged);
+        ASSERT_TRUE(log.Archive());
+        const std::vector<std::wstring> archives = LogArchives();
+        ASSERT_EQ(archives.size(), 2u);
+        EXPECT_EQ(ReadFileBytes(archives[0]), "first\r\n");
+        EXPECT_EQ(ReadFileBytes(archives[1]), "second\r\n");
+        // "myfile-YYYYMMDD-hhmmss"
+        const std::wstring stamp = archives[0].substr(0, 22);
+        if (archives[1].compare(0, 22, stamp) == 0) {
+            EXPECT_EQ(archives[0], stamp + L".txt");
+            EXPECT_EQ(archives[1], stamp + L"-2.txt");
+            return;
+        }
+    }
+    FAIL() << "no two archives fell within one second in ten tries";
 }
 
 } // namespace

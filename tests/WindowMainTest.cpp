@@ -135,99 +135,105 @@ TEST_F(CMainWindowTest, TheMinimisedIconIsCentredWithHalvesTruncatedTowardZero)
     EXPECT_EQ(inSmall.y, -5);
 }
 
-// Runs the real modal loop and drives it from timer ticks, one step a tick.
-class CScriptedDlg : public CMonitorDlg {
-public:
-    std::vector<std::function<void(CScriptedDlg&)>> m_steps;
-
-protected:
-    BOOL OnInitDialog() override
-    {
-        const BOOL bResult = CMonitorDlg::OnInitDialog();
-        s_pRunning = this;
-        ::SetTimer(nullptr, 0, 100, &CScriptedDlg::OnTick);
-        return bResult;
-    }
-
-private:
-    static void CALLBACK OnTick(HWND, UINT, UINT_PTR idEvent, DWORD)
-    {
-        if (s_nStep >= s_pRunning->m_steps.size()) {
-            ::KillTimer(nullptr, idEvent);
-            return;
-        }
-        s_pRunning->m_steps[s_nStep++](*s_pRunning);
-    }
-    static inline CScriptedDlg* s_pRunning = nullptr;
-
-public:
-    static inline std::size_t s_nStep = 0;
-};
-
 TEST_F(CMainWindowTest, EnterEscapeAndCloseRequestsNeverEndTheWindow)
 {
-    CScriptedDlg dlg;
-    CScriptedDlg::s_nStep = 0;
+    CMonitorDlg dlg;
     bool bLogShownAfterEnter = false, bAlarmShownAfterEscape = false, bLogShownAfterClose = false;
-    dlg.m_steps = {
-        [](CScriptedDlg& d) {
-            d.ShowLogPage();
+    // The real modal loop, driven from timer ticks, one step a tick.
+    const std::vector<std::function<void()>> steps = {
+        [&] {
+            dlg.ShowLogPage();
             // Were Enter a dialog key, it would press the default button and show the alarm page.
-            ::PostMessageW(d, WM_KEYDOWN, VK_RETURN, 0);
+            ::PostMessageW(dlg, WM_KEYDOWN, VK_RETURN, 0);
         },
-        [&](CScriptedDlg& d) {
+        [&] {
             bLogShownAfterEnter = g_pLogPage->IsWindowVisible() != FALSE;
-            d.ShowAlarmPage();
+            dlg.ShowAlarmPage();
             // Were Escape a dialog key, it would be the cancel command and show the log page.
-            ::PostMessageW(d.m_alarmList, WM_KEYDOWN, VK_ESCAPE, 0);
+            ::PostMessageW(dlg.m_alarmList, WM_KEYDOWN, VK_ESCAPE, 0);
         },
-        [&](CScriptedDlg& d) {
-            bAlarmShownAfterEscape = !g_pLogPage->IsWindowVisible() && ::IsWindowVisible(d.m_alarmList);
-            ::PostMessageW(d, WM_CLOSE, 0, 0);
+        [&] {
+            bAlarmShownAfterEscape = !g_pLogPage->IsWindowVisible() && ::IsWindowVisible(dlg.m_alarmList);
+            ::PostMessageW(dlg, WM_CLOSE, 0, 0);
         },
-        [&](CScriptedDlg& d) {
+        [&] {
             bLogShownAfterClose = g_pLogPage->IsWindowVisible() != FALSE;
-            ::PostMessageW(d, WM_COMMAND, IDC_BTN_CLOSE, 0);
+            ::PostMessageW(dlg, WM_COMMAND, IDC_BTN_CLOSE, 0);
         },
     };
-    EXPECT_EQ(dlg.DoModal(), IDOK);
-    EXPECT_EQ(CScriptedDlg::s_nStep, dlg.m_steps.size());
+    std::size_t nStep = 0;
+    const CTickTimer script(100, [&] {
+        if (nStep < steps.size())
+            steps[nStep++]();
+    });
+    EXPECT_EQ(DoModalWithin(dlg), IDOK);
+    EXPECT_EQ(nStep, steps.size());
     EXPECT_TRUE(bLogShownAfterEnter);
     EXPECT_TRUE(bAlarmShownAfterEscape);
     EXPECT_TRUE(bLogShownAfterClose);
     EXPECT_EQ(dlg.GetSafeHwnd(), nullptr);
+    ExpectReceiverStopped(dlg);
+}
+
+// The top-level dialog of this thread other than the window given, or null.
+HWND OtherDialogOfThisThread(HWND hWndExcept)
+{
+    struct CSearch {
+        HWND hWndExcept;
+        HWND hWndFound;
+    } search{hWndExcept, nullptr};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto& found = *reinterpret_cast<CSearch*>(lParam);
+            if (hWnd == found.hWndExcept || !HasClass(hWnd, L"#32770") || !::IsWindowVisible(hWnd))
+                return TRUE;
+            found.hWndFound = hWnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.hWndFound;
 }
 
 TEST_F(CMainWindowTest, TheAboutCommandOpensTheAboutBoxCentredOverTheWindow)
 {
     Open();
-    // A window without a caption may have no system menu at all; where it has one, the About
-    // item ends it.
-    if (HMENU hSysMenu = ::GetSystemMenu(Dlg(), FALSE)) {
-        const int nLast = ::GetMenuItemCount(hSysMenu) - 1;
-        EXPECT_EQ(::GetMenuItemID(hSysMenu, nLast), static_cast<UINT>(IDM_ABOUTBOX));
-        wchar_t text[64] = {};
-        ::GetMenuStringW(hSysMenu, nLast, text, 64, MF_BYPOSITION);
-        EXPECT_EQ(Narrow(text), "关于 Wendle(&A)...");
-    }
+    // The window has neither caption nor system menu: no menu item leads the operator to the
+    // About box, the system command alone opens it.
+    EXPECT_EQ(::GetWindowLongPtrW(Dlg(), GWL_STYLE) & WS_SYSMENU, 0);
 
-    static HWND s_hAbout = nullptr;
-    static RECT s_rcAbout = {};
-    s_hAbout = nullptr;
-    ::SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR idEvent, DWORD) {
-        ::KillTimer(nullptr, idEvent);
-        s_hAbout = ::FindWindowW(nullptr, L"关于 Wendle");
-        ::GetWindowRect(s_hAbout, &s_rcAbout);
-        ::PostMessageW(s_hAbout, WM_COMMAND, IDOK, 0);
+    HWND hAbout = nullptr;
+    RECT rcAbout{};
+    std::wstring title;
+    const ULONGLONG deadline = ::GetTickCount64() + CONDITION_DEADLINE;
+    const CTickTimer script(50, [&] {
+        HWND hFound = OtherDialogOfThisThread(Dlg());
+        if (!hFound)
+            return;
+        if (!hAbout) {
+            hAbout = hFound;
+            ::GetWindowRect(hAbout, &rcAbout);
+            wchar_t text[64] = {};
+            ::GetWindowTextW(hAbout, text, 64);
+            title = text;
+        }
+        // An OK that does not end the box is told apart from a box that hangs.
+        if (::GetTickCount64() < deadline) {
+            ::PostMessageW(hFound, WM_COMMAND, IDOK, 0);
+        } else {
+            ADD_FAILURE() << "the About box does not end on OK";
+            ::PostMessageW(hFound, WM_COMMAND, IDCANCEL, 0);
+        }
     });
     Dlg().SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    ASSERT_NE(s_hAbout, nullptr);
-    EXPECT_FALSE(::IsWindow(s_hAbout));
+    ASSERT_NE(hAbout, nullptr) << "no About box opened";
+    EXPECT_EQ(title, L"关于 Wendle");
+    EXPECT_FALSE(::IsWindow(hAbout));
     EXPECT_TRUE(::IsWindowEnabled(Dlg()));
     RECT rcMain;
     Dlg().GetWindowRect(&rcMain);
-    EXPECT_NEAR((s_rcAbout.left + s_rcAbout.right) / 2, (rcMain.left + rcMain.right) / 2, 1);
-    EXPECT_NEAR((s_rcAbout.top + s_rcAbout.bottom) / 2, (rcMain.top + rcMain.bottom) / 2, 1);
+    EXPECT_NEAR((rcAbout.left + rcAbout.right) / 2, (rcMain.left + rcMain.right) / 2, 1);
+    EXPECT_NEAR((rcAbout.top + rcAbout.bottom) / 2, (rcMain.top + rcMain.bottom) / 2, 1);
 }
 
 } // namespace

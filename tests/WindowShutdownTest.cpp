@@ -3,20 +3,10 @@
 #include "WindowTestSupport.h"
 
 #include "FloodSupport.h"
-#include "TrayIcon.h"
 
 namespace {
 
 using CShutdownTest = CMonitorWindowTest;
-
-// The lines of the archives and then of the log.
-std::string LoggedBytes(const std::vector<std::string>& archives)
-{
-    std::string bytes;
-    for (const std::string& archive : archives)
-        bytes += ReadFileBytes(Widen(archive));
-    return bytes + ReadFileBytes(L"myfile.txt");
-}
 
 struct CCloseCase {
     const char* pszName;
@@ -33,55 +23,44 @@ TEST_F(CShutdownTest, CloseAndExitEndTheWindowInAFloodWithEveryLineWhole)
         SCOPED_TRACE(test.pszName);
         CTempDir dir;
         CMonitorDlg dlg;
-        static CMonitorDlg* s_pDlg = nullptr;
-        static const CCloseCase* s_pCase = nullptr;
-        static bool s_bClosedInTime = false;
-        s_pDlg = &dlg;
-        s_pCase = &test;
-        s_bClosedInTime = false;
         CFlood flood;
+        bool bClosed = false;
         // Once alarms are on disk, the operator closes: from inside the window's own modal loop.
-        ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR idEvent, DWORD) {
-            if (ReadFileBytes(L"myfile.txt").size() < 20000)
+        const CTickTimer script(100, [&] {
+            if (bClosed || FileSize(L"myfile.txt") < 20000)
                 return;
-            ::KillTimer(nullptr, idEvent);
-            if (s_pCase->bLogPage)
-                s_pDlg->ShowLogPage();
-            if (s_pCase->bHidden)
-                s_pDlg->ShowWindow(SW_HIDE);
-            const ULONGLONG start = ::GetTickCount64();
-            s_pDlg->SendMessage(WM_COMMAND, s_pCase->nCommand, 0);
-            // A liveness bound, not a timing figure: a close that waits for ever fails here.
-            s_bClosedInTime = ::GetTickCount64() - start < 30000;
+            bClosed = true;
+            if (test.bLogPage)
+                dlg.ShowLogPage();
+            if (test.bHidden)
+                dlg.ShowWindow(SW_HIDE);
+            dlg.SendMessage(WM_COMMAND, test.nCommand, 0);
         });
-        EXPECT_EQ(dlg.DoModal(), IDOK);
-        EXPECT_TRUE(s_bClosedInTime);
-        EXPECT_FALSE(dlg.m_pReceiver->IsListening());
+        EXPECT_EQ(DoModalWithin(dlg), IDOK);
+        ExpectReceiverStopped(dlg);
         flood.Stop();
-        ExpectWholeConsecutiveFloodLines(LoggedBytes(Archives()));
+        ExpectWholeConsecutiveFloodLines(LoggedBytes());
     }
 }
 
 TEST_F(CShutdownTest, TheEndOfTheSessionInAFloodWritesEverythingAndTakesTheIconAway)
 {
     Open();
+    ASSERT_TRUE(TrayIconThere(Dlg())) << "the shell does not answer for the icon: its removal could not be seen";
     CFlood flood;
-    ASSERT_TRUE(PumpUntil([] { return ReadFileBytes(L"myfile.txt").size() > 20000; }));
+    ASSERT_TRUE(PumpUntil([] { return FileSize(L"myfile.txt") > 20000; }));
     EXPECT_EQ(Dlg().SendMessage(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
     Dlg().SendMessage(WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
-    // Once the message is answered, Windows may end the process: all is done by then.
-    EXPECT_FALSE(Dlg().m_pReceiver->IsListening());
-    NOTIFYICONDATAW probe{};
-    probe.cbSize = NOTIFYICONDATAW_V3_SIZE;
-    probe.hWnd = Dlg();
-    probe.uID = TRAY_ICON_ID;
-    probe.uFlags = NIF_TIP;
-    EXPECT_FALSE(::Shell_NotifyIconW(NIM_MODIFY, &probe)) << "the icon outlives the session";
-    const std::string written = ReadFileBytes(L"myfile.txt");
+    // Once the message is answered, Windows may end the process: all is done by then, while
+    // the window is still there.
+    ASSERT_TRUE(Dlg().GetSafeHwnd() && ::IsWindow(Dlg()));
+    ExpectReceiverStopped(Dlg());
+    EXPECT_FALSE(TrayIconThere(Dlg())) << "the icon outlives the session";
+    const std::string written = LoggedBytes();
     PumpMessages(200);
-    EXPECT_EQ(ReadFileBytes(L"myfile.txt"), written) << "nothing is written after the end of the session";
+    EXPECT_EQ(LoggedBytes(), written) << "nothing is written after the end of the session";
     flood.Stop();
-    ExpectWholeConsecutiveFloodLines(LoggedBytes(Archives()));
+    ExpectWholeConsecutiveFloodLines(written);
 }
 
 // The receiver's socket, found among the process's handles by the port it is bound to, so that
@@ -171,11 +150,7 @@ TEST_F(CShutdownTest, AlarmsNeverRedrawAListThatThePageHides)
     int nHiddenRedraws = 0;
     ASSERT_TRUE(::SetWindowSubclass(AlarmList(), CountRedrawOnHidden, 1, reinterpret_cast<DWORD_PTR>(&nHiddenRedraws)));
     Dlg().ShowLogPage();
-    {
-        CUdpSender sender;
-        for (int i = 0; i < 2000; ++i)
-            sender.Send("s;" + std::to_string(i) + ";t;c;");
-    }
+    SendFenced(Alarms("s", 0, 2000));
     SendAndSettle({});
     EXPECT_EQ(nHiddenRedraws, 0);
     EXPECT_FALSE(::IsWindowVisible(AlarmList())) << "the alarm list shows through the log page";

@@ -14,25 +14,26 @@ std::string StormAlarm(int i)
 TEST_F(CStormTest, AStormIsRecordedWholeAndTheListsKeepItsNewestRows)
 {
     Open();
+    Dlg().m_nAlarmToShow = 7;
     constexpr int nStorm = 5000;
-    {
-        CUdpSender sender;
-        for (int i = 0; i < nStorm; ++i)
-            sender.Send(StormAlarm(i));
-    }
+    std::vector<std::string> storm;
+    for (int i = 0; i < nStorm; ++i)
+        storm.push_back(StormAlarm(i));
+    // The window takes nothing until the whole storm is on disk: it comes as one backlog.
+    SendFenced(storm);
     SendAndSettle({});
     // Alarm 3000 found both lists full: each list started again with it, and the file with the
     // line after it. The lines up to it are kept in an archive.
     std::string archived, expected;
     for (int i = 0; i < nStorm; ++i)
-        (i <= ALARM_LIST_CAP ? archived : expected) += StormAlarm(i) + "\r\n";
+        (i <= LIST_CAP ? archived : expected) += StormAlarm(i) + "\r\n";
     const std::string bytes = ReadFileBytes(L"myfile.txt");
     EXPECT_TRUE(bytes == expected + "marker;m;m;m;\r\n") << bytes.substr(0, 200);
-    const std::vector<std::string> archives = Archives();
+    const std::vector<std::wstring> archives = LogArchives();
     ASSERT_EQ(archives.size(), 1u);
-    EXPECT_TRUE(ReadFileBytes(Widen(archives[0])) == archived);
+    EXPECT_TRUE(ReadFileBytes(archives[0]) == archived);
     for (CListCtrl* list : {&AlarmList(), &LogList()}) {
-        ASSERT_EQ(list->GetItemCount(), nStorm - ALARM_LIST_CAP + 1);
+        ASSERT_EQ(list->GetItemCount(), nStorm - LIST_CAP + 1);
         for (int nRow = 1; nRow < list->GetItemCount(); ++nRow)
             ASSERT_EQ(list->GetItemText(nRow, 1), std::to_string(nStorm - nRow)) << nRow;
     }
@@ -43,10 +44,10 @@ TEST_F(CStormTest, AStormIsRecordedWholeAndTheListsKeepItsNewestRows)
 TEST_F(CStormTest, ABurstThatCrossesTheLogPageCapSplitsTheFileAtTheCappingAlarm)
 {
     // One row short of the cap, from the history.
-    const std::string history = HistoryLines(0, ALARM_LIST_CAP - 1);
+    const std::string history = HistoryLines(0, LIST_CAP - 1);
     WriteFileBytes(L"myfile.txt", history);
     Open();
-    ASSERT_EQ(LogList().GetItemCount(), ALARM_LIST_CAP - 1);
+    ASSERT_EQ(LogList().GetItemCount(), LIST_CAP - 1);
     {
         CUdpSender sender;
         for (const char* datagram : {"n1", "a1;1;1;1;", "n2", "a2;2;2;2;", "n3", "a3;3;3;3;"})
@@ -55,9 +56,9 @@ TEST_F(CStormTest, ABurstThatCrossesTheLogPageCapSplitsTheFileAtTheCappingAlarm)
     SendAndSettle({});
     // a1 filled the list; a2 found it full and went with the old file.
     EXPECT_EQ(ReadFileBytes(L"myfile.txt"), "n3\r\na3;3;3;3;\r\nmarker;m;m;m;\r\n");
-    const std::vector<std::string> archives = Archives();
+    const std::vector<std::wstring> archives = LogArchives();
     ASSERT_EQ(archives.size(), 1u);
-    EXPECT_TRUE(ReadFileBytes(Widen(archives[0])) == history + "n1\r\na1;1;1;1;\r\nn2\r\na2;2;2;2;\r\n");
+    EXPECT_TRUE(ReadFileBytes(archives[0]) == history + "n1\r\na1;1;1;1;\r\nn2\r\na2;2;2;2;\r\n");
     ASSERT_EQ(LogList().GetItemCount(), 3);
     EXPECT_EQ(LogList().GetItemText(2, 0), "a2");
     EXPECT_EQ(AlarmList().GetItemCount(), 4);

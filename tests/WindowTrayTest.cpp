@@ -16,28 +16,28 @@ TEST_F(CTrayTest, TheRecordHoldsTheIconAndThenEachBalloon)
     EXPECT_EQ(data.uID, 128u);
     EXPECT_EQ(data.uCallbackMessage, 5021u);
     EXPECT_NE(data.hIcon, nullptr);
-    EXPECT_EQ(Narrow(data.szTip), "Alarm");
+    EXPECT_EQ(std::wstring(data.szTip), L"Alarm");
+    EXPECT_TRUE(TrayIconThere(Dlg())) << "the shell has no icon of the window";
     // The start-up balloon is the last thing written.
     EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_INFO));
-    EXPECT_EQ(Dlg().LastBalloonText(), "正在监控中...");
-    EXPECT_EQ(Dlg().LastBalloonTitle(), "进程监控程序");
+    EXPECT_EQ(std::wstring(data.szInfo), L"正在监控中...");
+    EXPECT_EQ(std::wstring(data.szInfoTitle), L"进程监控程序");
     EXPECT_EQ(data.uTimeout, 3000u);
     EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
 
-    Dlg().ShowBalloon(nullptr, "标题", 1234, NIIF_WARNING);
-    EXPECT_EQ(Dlg().LastBalloonText(), "");
-    EXPECT_EQ(Dlg().LastBalloonTitle(), "标题");
-    EXPECT_EQ(data.uTimeout, 1234u);
-    EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING));
-    EXPECT_EQ(data.uID, 128u);
-    EXPECT_EQ(Narrow(data.szTip), "Alarm");
-
-    Dlg().DeleteTrayIcon();
-    EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    // A balloon the shell takes, with no text, and the icon still named and tipped as before.
+    EXPECT_TRUE(Dlg().ShowBalloon(nullptr, "标题", 1234, NIIF_WARNING)) << "the shell refuses the balloon";
+    EXPECT_EQ(std::wstring(data.szInfo), L"");
+    EXPECT_EQ(std::wstring(data.szInfoTitle), L"标题");
     EXPECT_EQ(data.hWnd, Dlg().GetSafeHwnd());
     EXPECT_EQ(data.uID, 128u);
+    EXPECT_EQ(std::wstring(data.szTip), L"Alarm");
+
+    EXPECT_TRUE(Dlg().DeleteTrayIcon());
+    EXPECT_FALSE(TrayIconThere(Dlg())) << "the shell still has the icon";
+    EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     // What only a balloon sets stays as the last balloon left it.
-    EXPECT_EQ(Dlg().LastBalloonTitle(), "标题");
+    EXPECT_EQ(std::wstring(data.szInfoTitle), L"标题");
 }
 
 TEST_F(CTrayTest, NotificationsForOtherIconsAreLeftAlone)
@@ -75,40 +75,30 @@ TEST_F(CTrayTest, TheShellRestartAddsTheIconAgain)
 {
     Open();
     Dlg().DeleteTrayIcon();
-    NOTIFYICONDATAW probe{};
-    probe.cbSize = NOTIFYICONDATAW_V3_SIZE;
-    probe.hWnd = Dlg();
-    probe.uID = 128;
-    probe.uFlags = NIF_TIP;
-    EXPECT_FALSE(::Shell_NotifyIconW(NIM_MODIFY, &probe));
+    EXPECT_FALSE(TrayIconThere(Dlg()));
     Dlg().SendMessage(TaskbarCreatedMessage());
-    EXPECT_TRUE(::Shell_NotifyIconW(NIM_MODIFY, &probe));
+    EXPECT_TRUE(TrayIconThere(Dlg()));
     EXPECT_EQ(Dlg().m_trayIconData.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
 }
 
 TEST_F(CTrayTest, ExitFromTheTrayMenuEndsAHiddenWindowAndRemovesTheIcon)
 {
     CMonitorDlg dlg;
-    static CMonitorDlg* s_pDlg = nullptr;
-    static bool s_bIconGoneFirst = false;
-    s_pDlg = &dlg;
-    s_bIconGoneFirst = false;
-    ::SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR idEvent, DWORD) {
-        ::KillTimer(nullptr, idEvent);
-        s_pDlg->ShowWindow(SW_HIDE);
-        s_pDlg->SendMessage(WM_COMMAND, ID_TRAY_EXIT, 0);
+    bool bIconThere = false, bExited = false, bIconGoneFirst = false;
+    const CTickTimer script(300, [&] {
+        if (bExited)
+            return;
+        bExited = true;
+        bIconThere = TrayIconThere(dlg);
+        dlg.ShowWindow(SW_HIDE);
+        dlg.SendMessage(WM_COMMAND, ID_TRAY_EXIT, 0);
         // The icon is gone before the window is: a balloon for it can no longer be shown.
-        NOTIFYICONDATAW probe{};
-        probe.cbSize = NOTIFYICONDATAW_V3_SIZE;
-        probe.hWnd = *s_pDlg;
-        probe.uID = 128;
-        probe.uFlags = NIF_TIP;
-        s_bIconGoneFirst = ::IsWindow(*s_pDlg) && !::Shell_NotifyIconW(NIM_MODIFY, &probe);
+        bIconGoneFirst = ::IsWindow(dlg) && !TrayIconThere(dlg);
     });
-    EXPECT_EQ(dlg.DoModal(), IDOK);
-    EXPECT_TRUE(s_bIconGoneFirst);
-    EXPECT_EQ(dlg.m_hReceiverThread, nullptr);
-    EXPECT_FALSE(dlg.m_pReceiver->IsListening());
+    EXPECT_EQ(DoModalWithin(dlg), IDOK);
+    ASSERT_TRUE(bIconThere) << "the shell does not answer for the icon: its removal could not be seen";
+    EXPECT_TRUE(bIconGoneFirst);
+    ExpectReceiverStopped(dlg);
 }
 
 } // namespace

@@ -11,7 +11,7 @@ cd "$WENDLE_ROOT"
 ROOT=$WENDLE_ROOT
 BUILD="$ROOT/build-native"
 SEEDS="$ROOT/tests/fuzz/corpus"
-FUZZERS=("FuzzDatagram:datagram:1024" "FuzzLogPieces:logpieces:8192")
+FUZZERS=("FuzzDatagram:datagram:1024" "FuzzLogPieces:logpieces:262144")
 
 build() {
     cmake -S "$ROOT/tests/native" -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug \

@@ -11,4 +11,9 @@ rm -rf "$run_dir/image"
 cp -r "$bin/image" "$run_dir/image"
 cd "$run_dir"
 echo "Wendle is running in $(pwd); it listens on UDP port 6000. Close it with its close button or the tray menu."
+# Windows grants the 8 MiB receive buffer Wendle asks for; under Wine, Linux caps it.
+rmem_max=$(cat /proc/sys/net/core/rmem_max 2>/dev/null || echo 0)
+if ((rmem_max < 8388608)); then
+    echo "net.core.rmem_max is $rmem_max bytes: a storm beyond that can be lost before Wendle takes it (sysctl -w net.core.rmem_max=8388608)."
+fi
 exec "$here/with-display.sh" "$here/wine-run.sh" Wendle.exe

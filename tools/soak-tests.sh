@@ -44,6 +44,9 @@ if ((load)); then
     echo "Load: ${#busy[@]} busy loops, one per core"
 fi
 
+# The tests must pass whatever buffer the kernel grants a socket; say which one they had.
+echo "net.core.rmem_max: $(cat /proc/sys/net/core/rmem_max 2>/dev/null || echo unknown) bytes"
+
 logs=build/soak
 mkdir -p "$logs"
 passed=0

@@ -10,7 +10,16 @@ if [[ ${1:-} == --own-network ]]; then
     if [[ -z ${WENDLE_OWN_NETWORK:-} ]] && [[ $(id -u) -eq 0 ]] && unshare -n true 2>/dev/null; then
         exec unshare -n env WENDLE_OWN_NETWORK=1 "$0" "$@"
     fi
-    [[ -n ${WENDLE_OWN_NETWORK:-} ]] || echo "No private network namespace: the tests share UDP port 6000" >&2
+    if [[ -z ${WENDLE_OWN_NETWORK:-} ]]; then
+        # Sharing the port is fine while nobody holds it; a monitor that does would take the
+        # tests' datagrams, and they would fail for a reason nobody could see.
+        if awk 'FNR > 1 && $2 ~ /:1770$/ { held = 1 } END { exit !held }' /proc/net/udp /proc/net/udp6 2>/dev/null; then
+            echo "with-display: UDP port 6000 is in use on this machine, and no private network namespace" >&2
+            echo "can be had (that needs root and unshare): stop the program that holds the port, then try again." >&2
+            exit 1
+        fi
+        echo "No private network namespace: the tests share UDP port 6000" >&2
+    fi
 fi
 if [[ -n ${WENDLE_OWN_NETWORK:-} ]]; then
     ip link set lo up

@@ -12,6 +12,8 @@ constexpr double LISTED_GOAL_SECONDS = 0.05;
 constexpr double LOAD_GOAL_SECONDS = 0.5;
 constexpr SIZE_T LOAD_GROWTH_GOAL = 32 << 20;
 constexpr double FAILING_WRITER_GOAL = 0.1;
+// The receive buffer Wendle asks for its socket.
+constexpr unsigned long long RECEIVE_BUFFER_ASKED = 8 << 20;
 
 class CTable {
 public:
@@ -92,6 +94,20 @@ std::string RuntimeName()
             return std::string("Wine ") + pfn();
     }
     return "Windows";
+}
+
+// What the storms' losses depend on besides Wendle: the buffer the system grants its socket.
+void AddReceiveBufferRow(CTable& table, unsigned long long nCap)
+{
+    if (RuntimeName().compare(0, 5, "Wine ") != 0) {
+        table.Row("socket receive buffer", Grouped(static_cast<double>(RECEIVE_BUFFER_ASKED)) + " bytes",
+                  "asked, and granted by Windows");
+        return;
+    }
+    table.Row("socket receive buffer: net.core.rmem_max",
+              nCap ? Grouped(static_cast<double>(nCap)) + " bytes" : "unreadable",
+              Grouped(static_cast<double>(RECEIVE_BUFFER_ASKED)) + " asked", "", ">= 8 MiB",
+              nCap >= RECEIVE_BUFFER_ASKED ? "met" : "capped");
 }
 
 void AddStormRows(CTable& table, const CStorm& storm, double dListRate)
@@ -198,6 +214,7 @@ void PrintReport(const CResults& results)
     }
     table.Row("list insert at row 0, redraw off", Grouped(results.dListRate) + " rows/s");
     table.Section("Wendle's receive path (" + RuntimeName() + ")");
+    AddReceiveBufferRow(table, results.nReceiveBufferCap);
     AddStormRows(table, results.storm, results.dListRate);
     AddUnservedRows(table, results.unserved);
     const CLadder& ladder = results.ladder;
@@ -232,6 +249,8 @@ void PrintReport(const CResults& results)
     table.Note("the figure is the rate the sender really reached on the best rung" +
                (ladder.dBestOffered > 0 ? std::string(", which offered ") + Grouped(ladder.dBestOffered) + "/s." : "."));
     table.Note("Working set growth: the peak from before the window's creation until its rows are listed.");
+    table.Note("Under Wine on Linux the storm figures need net.core.rmem_max at 8 MiB or more");
+    table.Note("(sysctl -w net.core.rmem_max=8388608): the kernel caps the buffer Wendle asks for its socket.");
     if (results.load.dSeconds < 0)
         table.Note("The log page list held " + Grouped(results.load.nRows) + " rows when the load was given up.");
     table.Print();

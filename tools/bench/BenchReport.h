@@ -9,6 +9,7 @@
 
 struct CResults {
     CBareUdp bareUdp;
+    unsigned long long nReceiveBufferCap = 0;
     CBareAppend bareAppend;
     double dListRate = 0;
     bool bStarted = false;      // a live window got UDP 6000

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -21,6 +22,20 @@ constexpr int LIST_LIMIT_ROUNDS = 3;
 constexpr DWORD REPAINT_PUMP_MILLISECONDS = 20;
 
 } // namespace
+
+unsigned long long ReceiveBufferCap()
+{
+    // Under Wine a Unix path has a name on one of Wine's drives; Windows has no such call.
+    using DosNameFunction = wchar_t*(CDECL*)(const char*);
+    const auto pDosName = reinterpret_cast<DosNameFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+    wchar_t* pszPath = pDosName ? pDosName("/proc/sys/net/core/rmem_max") : nullptr;
+    if (!pszPath)
+        return 0;
+    const std::string text = ReadFileBytes(pszPath);
+    ::HeapFree(::GetProcessHeap(), 0, pszPath);
+    return std::strtoull(text.c_str(), nullptr, 10);
+}
 
 CBareUdp MeasureBareUdp()
 {

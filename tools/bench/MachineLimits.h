@@ -15,6 +15,11 @@ struct CBareUdp {
 
 // A plain blocking recvfrom loop fed by a sender thread in the same process as fast as it can.
 CBareUdp MeasureBareUdp();
+
+// The cap on a socket's receive buffer, which Wendle asks 8 MiB of: under Wine, Linux's
+// net.core.rmem_max (a storm beyond what the buffer holds is lost before Wendle can take it).
+// 0 where there is no such cap to read: Windows grants the buffer asked for.
+unsigned long long ReceiveBufferCap();
 struct CBareAppend {
     double dRate = 0;           // lines per second
     double dSlowestSeconds = 0; // the longest one line took

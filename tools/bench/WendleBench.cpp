@@ -57,6 +57,7 @@ int wmain()
     CResults results;
     std::fprintf(stderr, "bench: limits of the machine\n");
     results.bareUdp = MeasureBareUdp();
+    results.nReceiveBufferCap = ReceiveBufferCap();
     results.bareAppend = MeasureBareAppend();
     results.bStarted = MeasureOneWindow(results);
     if (results.bStarted) {
