@@ -177,17 +177,22 @@ void AddLoadRows(CTable& table, const CLoad& load, const CLoadStorm& storm)
              ON_DISK_GOAL_SECONDS, static_cast<int>(storm.vecOnDiskSeconds.size()) == LOAD_STORM_ALARMS);
 }
 
-void AddWriterRows(CTable& table, const CPriority& priority, const CFailingLog& failing)
+std::string CoreShare(double dShare)
+{
+    return dShare < 0 ? "unknown" : Fixed(dShare * 100, 1) + "% of a core";
+}
+
+void AddWriterRows(CTable& table, const CPriority& priority, const CWriterCost& failing, const CWriterCost& writable)
 {
     table.Row("capture and writer threads' priority, as asked", priority.strAsked);
-    table.Row("  as the system runs the process's threads", priority.strApplied);
+    table.Row("  as the system runs the process's threads", priority.strApplied, "", "", "", priority.strVerdict);
     if (!failing.bStarted) {
         table.Row("writer's CPU while the log cannot be written", "not measured: UDP 6000 never came free");
         return;
     }
     table.Row("writer's CPU while the log cannot be written, " + Grouped(FAILING_LOG_RATE) + "/s",
-              failing.dWriterShare < 0 ? "unknown" : Fixed(failing.dWriterShare * 100, 1) + "% of a core", "", "",
-              "< " + Fixed(FAILING_WRITER_GOAL * 100, 0) + "%",
+              CoreShare(failing.dWriterShare), CoreShare(writable.dWriterShare) + " writable",
+              Ratio(failing.dWriterShare, writable.dWriterShare), "< " + Fixed(FAILING_WRITER_GOAL * 100, 0) + "%",
               Verdict(failing.dWriterShare >= 0 && failing.dWriterShare < FAILING_WRITER_GOAL));
     table.Row("  sender's real rate", Grouped(failing.dSentRate) + "/s", Grouped(FAILING_LOG_RATE) + "/s",
               Ratio(failing.dSentRate, FAILING_LOG_RATE));
@@ -234,7 +239,7 @@ void PrintReport(const CResults& results)
     if (latency.nMissing)
         LossRow(table, "send to listed at 100/s, never listed", latency.nMissing, LATENCY_ALARMS);
     AddLoadRows(table, results.load, results.loadStorm);
-    AddWriterRows(table, results.priority, results.failingLog);
+    AddWriterRows(table, results.priority, results.failingLog, results.writableLog);
     table.Row("working set, both lists full", MiB(results.nFullSet), MiB(results.nEmptySet) + " empty",
               Ratio(static_cast<double>(results.nFullSet), static_cast<double>(results.nEmptySet)), "",
               std::to_string(results.nFullMain) + " + " + std::to_string(results.nFullLog) + " rows");

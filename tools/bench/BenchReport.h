@@ -19,7 +19,8 @@ struct CResults {
     CLadder ladder;
     CLoad load;
     CLoadStorm loadStorm;
-    CFailingLog failingLog;
+    CWriterCost failingLog;
+    CWriterCost writableLog;
     CPriority priority;
     SIZE_T nEmptySet = 0;
     SIZE_T nFullSet = 0;

@@ -66,7 +66,8 @@ int wmain()
         std::fprintf(stderr, "bench: a %d-line log\n", LONG_LOG_LINES);
         MeasureLongLog(results.load, results.loadStorm);
         std::fprintf(stderr, "bench: a flood while the log cannot be written\n");
-        results.failingLog = MeasureFailingLog();
+        results.failingLog = MeasureWriterCost(true);
+        results.writableLog = MeasureWriterCost(false);
     }
     PrintReport(results);
 

@@ -97,13 +97,14 @@ std::vector<int> UnixNiceValues()
 
 } // namespace
 
-CFailingLog MeasureFailingLog()
+CWriterCost MeasureWriterCost(bool bLogHeld)
 {
-    CFailingLog result;
+    CWriterCost result;
     CTempDir dir;
     // A program that holds the log without sharing it: every open the writer tries fails.
-    HANDLE hHeld = ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hHeld = bLogHeld ? ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr)
+                            : nullptr;
     std::unique_ptr<CLiveWendle> pLive = StartLiveWendle();
     if (hHeld != INVALID_HANDLE_VALUE && pLive) {
         result.bStarted = true;
@@ -116,7 +117,7 @@ CFailingLog MeasureFailingLog()
             result.dWriterShare = dCpu / Seconds(QpcNow() - llStart);
         result.dSentRate = sender.AchievedRate();
     }
-    if (hHeld != INVALID_HANDLE_VALUE)
+    if (hHeld && hHeld != INVALID_HANDLE_VALUE)
         ::CloseHandle(hHeld);
     return result;
 }
@@ -128,7 +129,8 @@ CPriority ReadPriority(CLiveWendle& live)
     priority.strAsked = nPriority == THREAD_PRIORITY_ABOVE_NORMAL ? "above normal" : std::to_string(nPriority);
     const std::vector<int> values = UnixNiceValues();
     if (values.empty()) {
-        priority.strApplied = "as asked (Windows)";
+        priority.strApplied = "as asked";
+        priority.strVerdict = "Windows";
         return priority;
     }
     int nRaised = 0, nNice = 0;
@@ -138,8 +140,9 @@ CPriority ReadPriority(CLiveWendle& live)
             nNice = nValue;
         }
     }
-    priority.strApplied = nRaised ? std::to_string(nRaised) + " of " + std::to_string(values.size()) +
-                                        " threads at nice " + std::to_string(nNice)
-                                  : "none of " + std::to_string(values.size()) + " threads above nice 0: not applied";
+    const std::string strOf = " of " + std::to_string(values.size());
+    priority.strApplied = nRaised ? "nice " + std::to_string(nNice) + " on " + std::to_string(nRaised) + strOf
+                                  : "nice 0 on all" + strOf;
+    priority.strVerdict = nRaised ? "applied" : "not applied";
     return priority;
 }
