@@ -274,6 +274,8 @@ TEST_F(CLogTest, AlarmsDuringTheStartAreListedAboveTheHistoryAndWrittenAfterIt)
         }
     });
     Open();
+    // A start quicker than the sender's first turn after the bind is let run until one arrives.
+    ASSERT_TRUE(WaitUntil([&history] { return FileSize(L"myfile.txt") > history.size(); })) << "no alarm arrives";
     sender.Stop();
     SendAndSettle({});
     const std::string bytes = ReadFileBytes(L"myfile.txt");
