@@ -120,7 +120,7 @@ std::thread CAlarmReceiver::StartCapture()
         } catch (...) {
             Notify(NOTICE_RECEIVE_FAULT, true);
         }
-        if (::WaitForSingleObject(m_hStopEvent, FAULT_PAUSE) != WAIT_TIMEOUT) {
+        if (StoppedWithin(FAULT_PAUSE)) {
             // Nothing was taken in: the writer may run dry at once.
             m_queue.Stop();
             return std::thread();
@@ -145,7 +145,7 @@ void CAlarmReceiver::CaptureThread()
         } catch (...) {
         }
         Notify(NOTICE_RECEIVE_FAULT, true);
-        ::WaitForSingleObject(m_hStopEvent, FAULT_PAUSE);
+        StoppedWithin(FAULT_PAUSE);
     }
     m_bBound = false;
     // Only now may the writer run dry: whatever was taken in gets written.
@@ -166,7 +166,7 @@ CAlarmReceiver::CSocket CAlarmReceiver::BindUntilBound()
         if (nError != nReported)
             Notify(PortNotice(nError), true);
         nReported = nError;
-        if (::WaitForSingleObject(m_hStopEvent, BIND_RETRY_MILLISECONDS) != WAIT_TIMEOUT)
+        if (StoppedWithin(BIND_RETRY_MILLISECONDS))
             return CSocket();
     }
 }
@@ -202,7 +202,7 @@ bool CAlarmReceiver::Receive(SOCKET s)
             if (nError == WSAECONNRESET)
                 continue;
             if (nError != WSAEWOULDBLOCK)
-                ::WaitForSingleObject(m_hStopEvent, RECEIVE_ERROR_PAUSE);
+                StoppedWithin(RECEIVE_ERROR_PAUSE);
             break;
         }
         const DWORD dwWait = ::WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);

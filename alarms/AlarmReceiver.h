@@ -44,6 +44,11 @@ private:
     class CSocket;
 
     bool IsStopping() const { return m_nStopDeadline != 0; }
+    // Pauses for this long at most; true when the stop was asked for meanwhile.
+    bool StoppedWithin(DWORD dwMilliseconds) const
+    {
+        return ::WaitForSingleObject(m_hStopEvent, dwMilliseconds) != WAIT_TIMEOUT;
+    }
     void Run();
     std::thread StartCapture();
     void CaptureThread();
