@@ -1,60 +1,21 @@
 #include "AlarmLog.h"
 
 #include "AlarmRules.h"
-#include "Handle.h"
+#include "LogFile.h"
 #include "LogTail.h"
 #include "Text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 namespace {
 
-// A program that holds the file open without sharing it (rare: viewers, backup and indexing
-// share it) gets this long to let go before the lines wait in memory.
-constexpr DWORD OPEN_RETRY_MILLISECONDS = 500;
-constexpr DWORD OPEN_RETRY_STEP = 25;
 // While the file fails it is tried this often, however many datagrams arrive meanwhile.
 constexpr ULONGLONG FAILING_RETRY_MILLISECONDS = 1000;
-// Editors, viewers, backup, indexing and virus scanners keep the file open; sharing read,
-// write and delete lets every append, archive and delete go on meanwhile. (The C runtime's
-// fopen shares only reading and writing: a reader that opens the file with it holds up a
-// rename or delete for as long as it has the file open.)
-constexpr DWORD LOG_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// A file handle, or an empty owner when the file cannot be opened.
-CHandle OpenForAppend()
-{
-    HANDLE hFile = ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ | GENERIC_WRITE, LOG_SHARING, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    return CHandle(hFile == INVALID_HANDLE_VALUE ? nullptr : hFile);
-}
-
-CHandle OpenWithRetry(bool bRetry)
-{
-    CHandle hFile = OpenForAppend();
-    for (DWORD waited = 0; !hFile && bRetry && waited < OPEN_RETRY_MILLISECONDS; waited += OPEN_RETRY_STEP) {
-        ::Sleep(OPEN_RETRY_STEP);
-        hFile = OpenForAppend();
-    }
-    return hFile;
-}
-
-// A rename or delete that another program's open handle refuses (one that does not share
-// deletion) is tried again for as long as an open is, unless the close is under way.
-template <typename TAttempt> bool RetryWhileHeld(bool bRetry, TAttempt attempt)
-{
-    for (DWORD waited = 0;; waited += OPEN_RETRY_STEP) {
-        if (attempt())
-            return true;
-        const DWORD dwError = ::GetLastError();
-        if ((dwError != ERROR_SHARING_VIOLATION && dwError != ERROR_ACCESS_DENIED) || !bRetry ||
-            waited >= OPEN_RETRY_MILLISECONDS)
-            return false;
-        ::Sleep(OPEN_RETRY_STEP);
-    }
-}
+// An archive at the size bound that failed waits this long before the next try, rather than
+// holding up every batch of a flood with its wait for the file.
+constexpr ULONGLONG SIZE_ARCHIVE_RETRY_MILLISECONDS = 10000;
+constexpr char TIME_FORMAT[] = "%04u-%02u-%02u %02u:%02u:%02u";
 
 bool WriteAll(HANDLE hFile, const std::string& bytes)
 {
@@ -80,95 +41,128 @@ bool EndsWithLine(HANDLE hFile, const LARGE_INTEGER& end, bool& bEnds)
     return true;
 }
 
-// Writes the bytes at the end of the file and makes them durable. A last line left without its
-// line break (an editor, a copy, a power cut) gets one first, so that no datagram is glued onto
-// it. On failure the file is cut back to where it was, so a line is never left half written.
-bool WriteDurably(HANDLE hFile, const std::string& bytes)
+// Writes the bytes at the end of the file and makes them durable; nSize is the file's size
+// afterwards. A last line left without its line break (an editor, a copy, a power cut) gets one
+// first, so that no datagram is glued onto it. On failure the file is cut back to where it was,
+// so a line is never left half written. Returns the error, or ERROR_SUCCESS.
+DWORD WriteDurably(HANDLE hFile, const std::string& bytes, std::uint64_t& nSize)
 {
     LARGE_INTEGER end{};
     bool bEndsWithLine = false;
     if (!::SetFilePointerEx(hFile, LARGE_INTEGER{}, &end, FILE_END) || !EndsWithLine(hFile, end, bEndsWithLine) ||
         !::SetFilePointerEx(hFile, end, nullptr, FILE_BEGIN))
-        return false;
-    const bool ok = (bEndsWithLine || WriteAll(hFile, "\r\n")) && WriteAll(hFile, bytes) && ::FlushFileBuffers(hFile);
-    if (!ok) {
-        ::SetFilePointerEx(hFile, end, nullptr, FILE_BEGIN);
-        ::SetEndOfFile(hFile);
+        return ::GetLastError();
+    const std::string lineBreak = bEndsWithLine ? "" : "\r\n";
+    if ((lineBreak.empty() || WriteAll(hFile, lineBreak)) && WriteAll(hFile, bytes) && ::FlushFileBuffers(hFile)) {
+        nSize = static_cast<std::uint64_t>(end.QuadPart) + lineBreak.size() + bytes.size();
+        return ERROR_SUCCESS;
     }
-    return ok;
+    const DWORD dwError = ::GetLastError();
+    ::SetFilePointerEx(hFile, end, nullptr, FILE_BEGIN);
+    ::SetEndOfFile(hFile);
+    return dwError;
 }
 
-std::string FormatTime(const SYSTEMTIME& time, const char* pszFormat)
+std::string Now(const char* pszFormat)
 {
-    char text[32];
-    std::snprintf(text, sizeof(text), pszFormat, time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
-                  time.wSecond);
-    return text;
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    return FormatTime(now, pszFormat);
 }
 
 // What each line that stands in the log for lost datagrams says first, by cause.
 constexpr const char* LOSS_TEXTS[] = {"告警日志曾无法写入", "告警过多，接收队列已满", "程序关闭时未及写入"};
 
-// The archives beside the log with their sizes, in no order.
-std::vector<CArchiveFile> FindArchives()
+// The line for a run that ended before its last write, from the time its marker holds.
+std::string UnfinishedRunLine(const std::string& started)
 {
-    std::vector<CArchiveFile> archives;
-    WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW(L"myfile-*.txt", &found);
-    for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = ::FindNextFileW(hFind, &found)) {
-        std::string key;
-        const std::string name = Narrow(found.cFileName);
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ArchiveOrderKey(name, key))
-            archives.push_back({name, (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow});
-    }
-    if (hFind != INVALID_HANDLE_VALUE)
-        ::FindClose(hFind);
-    return archives;
-}
-
-// The name the log takes on its way out. Renamed first, "myfile.txt" is free at once: where a
-// deleted file keeps its name while another program has it open (Windows before 10 version
-// 1903, and file systems without POSIX deletion), a new log could not be created until then.
-std::wstring LeavingName()
-{
-    static unsigned nCount = 0;
-    return std::wstring(ALARM_LOG_FILE) + L"." + std::to_wstring(::GetTickCount64()) + L"-" +
-           std::to_wstring(++nCount) + L".deleted";
+    const bool bTime = started.size() == 19 && std::all_of(started.begin(), started.end(), [](char c) {
+                           return (c >= '0' && c <= '9') || c == '-' || c == ':' || c == ' ';
+                       });
+    return LogLine("上次运行" + (bTime ? "（" + started + " 启动）" : std::string()) +
+                   "未能写完告警日志便已结束，其间收到的数据报可能未全部记录");
 }
 
 } // namespace
 
-std::vector<std::wstring> ListArchives()
+void CAlarmLog::BeginRun()
 {
-    std::vector<std::pair<std::string, std::wstring>> archives;
-    for (const CArchiveFile& archive : FindArchives()) {
-        std::string key;
-        ArchiveOrderKey(archive.name, key);
-        archives.emplace_back(key, Widen(archive.name));
-    }
-    std::sort(archives.begin(), archives.end());
-    std::vector<std::wstring> names;
-    for (const auto& archive : archives)
-        names.push_back(archive.second);
-    return names;
+    const CFileCall call(m_nCallSince);
+    std::string started;
+    const bool bUnfinished = ReadWholeFile(RUN_MARKER_FILE, started);
+    WriteWholeFile(RUN_MARKER_FILE, Now(TIME_FORMAT));
+    RecoverUnsaved();
+    if (bUnfinished)
+        m_dqPending.push_back(UnfinishedRunLine(started));
 }
 
-std::vector<CAlarmRow> CAlarmLog::ReadTail(std::size_t nMaxRows) const
+void CAlarmLog::EndRun()
 {
-    HANDLE hRead = ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ, LOG_SHARING, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hRead == INVALID_HANDLE_VALUE)
+    const CFileCall call(m_nCallSince);
+    // Unsaved, the run is not finished: the marker stays for the next start to tell of it.
+    if (HasPending() && !SaveUnsaved())
+        return;
+    ::DeleteFileW(RUN_MARKER_FILE);
+}
+
+void CAlarmLog::RecoverUnsaved()
+{
+    std::string bytes;
+    if (!ReadWholeFile(ALARM_LOG_UNSAVED_FILE, bytes))
+        return;
+    m_bUnsavedFile = true;
+    for (std::size_t nStart = 0; nStart < bytes.size();) {
+        const std::size_t nEnd = std::min(bytes.find("\r\n", nStart), bytes.size());
+        m_dqPending.push_back(bytes.substr(nStart, nEnd - nStart) + "\r\n");
+        nStart = nEnd + 2;
+    }
+}
+
+bool CAlarmLog::SaveUnsaved()
+{
+    std::string bytes = LossLines();
+    for (const std::string& line : m_dqPending)
+        bytes += line;
+    if (!WriteWholeFile(ALARM_LOG_UNSAVED_FILE, bytes))
+        return false;
+    m_bUnsavedFile = true;
+    m_dqPending.clear();
+    m_losses = {};
+    return true;
+}
+
+void CAlarmLog::ForgetUnsaved()
+{
+    if (::DeleteFileW(ALARM_LOG_UNSAVED_FILE) || ::GetLastError() == ERROR_FILE_NOT_FOUND)
+        m_bUnsavedFile = false;
+}
+
+std::vector<CAlarmRow> CAlarmLog::ReadTail(std::size_t nMaxRows)
+{
+    const CFileCall call(m_nCallSince);
+    m_dwReadError = ERROR_SUCCESS;
+    DWORD dwError = ERROR_SUCCESS;
+    const CHandle hFile = OpenLog(GENERIC_READ, OPEN_EXISTING, !m_bStopping, m_hStop, dwError);
+    if (!hFile) {
+        if (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND)
+            m_dwReadError = dwError;
         return {};
-    const CHandle hFile(hRead);
+    }
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(hFile, &size))
+    if (!::GetFileSizeEx(hFile, &size)) {
+        m_dwReadError = ::GetLastError();
         return {};
-    const LogByteReader readAt = [&hFile](std::uint64_t offset, std::size_t count, char* out) {
+    }
+    const LogByteReader readAt = [this, &hFile](std::uint64_t offset, std::size_t count, char* out) {
         LARGE_INTEGER position;
         position.QuadPart = static_cast<LONGLONG>(offset);
         DWORD read = 0;
-        return ::SetFilePointerEx(hFile, position, nullptr, FILE_BEGIN) &&
-               ::ReadFile(hFile, out, static_cast<DWORD>(count), &read, nullptr) && read == count;
+        if (!::SetFilePointerEx(hFile, position, nullptr, FILE_BEGIN) ||
+            !::ReadFile(hFile, out, static_cast<DWORD>(count), &read, nullptr))
+            m_dwReadError = ::GetLastError();
+        else if (read != count)
+            m_dwReadError = ERROR_HANDLE_EOF;
+        return m_dwReadError == ERROR_SUCCESS;
     };
     return ReadLogTail(static_cast<std::uint64_t>(size.QuadPart), readAt, nMaxRows);
 }
@@ -194,13 +188,12 @@ void CAlarmLog::CountLost(std::size_t nLost, LossCause cause)
 
 std::string CAlarmLog::LossLines() const
 {
-    const char* pszFormat = "%04u-%02u-%02u %02u:%02u:%02u";
     std::string lines;
     for (std::size_t i = 0; i < m_losses.size(); ++i) {
         const CLoss& loss = m_losses[i];
         if (loss.nLost > 0)
             lines += LogLine(std::string(LOSS_TEXTS[i]) + "，丢失 " + std::to_string(loss.nLost) + " 条数据报（" +
-                             FormatTime(loss.first, pszFormat) + " 至 " + FormatTime(loss.last, pszFormat) + "）");
+                             FormatTime(loss.first, TIME_FORMAT) + " 至 " + FormatTime(loss.last, TIME_FORMAT) + "）");
     }
     return lines;
 }
@@ -213,12 +206,15 @@ LogHealth CAlarmLog::Append(const std::vector<std::string>& texts)
         const std::size_t nDropped = m_dqPending.size() - ALARM_LOG_PENDING_MAX;
         m_dqPending.erase(m_dqPending.begin(), m_dqPending.begin() + static_cast<std::ptrdiff_t>(nDropped));
         CountLost(nDropped, LossCause::WriteFailed);
+        m_nDropped += nDropped;
     }
+    const CFileCall call(m_nCallSince);
     return Write(false);
 }
 
 void CAlarmLog::AppendLast()
 {
+    const CFileCall call(m_nCallSince);
     Write(true);
 }
 
@@ -233,47 +229,62 @@ LogHealth CAlarmLog::Write(bool bForce)
         return LogHealth::Unchanged;
     m_nLastTry = now;
     // Once the file is known to fail, or the close is under way, each try is a single one.
-    const CHandle hFile = OpenWithRetry(IsPatient());
-    bool ok = hFile;
-    if (ok) {
+    DWORD dwError = ERROR_SUCCESS;
+    const CHandle hFile = OpenLog(GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, IsPatient(), m_hStop, dwError);
+    if (hFile) {
         // The oldest lines were the ones dropped, so the lines that count them go first.
         std::string bytes = LossLines();
         for (const std::string& line : m_dqPending)
             bytes += line;
-        ok = WriteDurably(hFile, bytes);
+        dwError = WriteDurably(hFile, bytes, m_nBytes);
     }
-    if (!ok)
+    if (dwError != ERROR_SUCCESS) {
+        m_dwWriteError = dwError;
         return std::exchange(m_bFailing, true) ? LogHealth::Unchanged : LogHealth::Failing;
+    }
     m_dqPending.clear();
     m_losses = {};
+    m_nDropped = 0;
+    if (m_bUnsavedFile)
+        ForgetUnsaved();
     return std::exchange(m_bFailing, false) ? LogHealth::Recovered : LogHealth::Unchanged;
 }
 
-bool CAlarmLog::Archive()
+bool CAlarmLog::IsDueForArchive() const
+{
+    return m_nBytes >= ALARM_LOG_ARCHIVE_BYTES && ::GetTickCount64() >= m_nArchiveRetryAt;
+}
+
+ArchiveResult CAlarmLog::Archive()
 {
     if (HasPending())
-        return false;
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    const std::string stamp = FormatTime(now, "%04u%02u%02u-%02u%02u%02u");
+        return ArchiveResult::Deferred;
+    const CFileCall call(m_nCallSince);
+    const std::string stamp = Now("%04u%02u%02u-%02u%02u%02u");
     for (unsigned n = 1;; ++n) {
         const std::string archive = ArchiveName(stamp, n);
         const std::wstring wideArchive = Widen(archive);
-        if (RetryWhileHeld(!m_bStopping, [&wideArchive] { return ::MoveFileW(ALARM_LOG_FILE, wideArchive.c_str()); })) {
-            for (const std::string& pruned : ArchivesToPrune(FindArchives(), archive, ARCHIVE_BYTES_KEPT))
-                ::DeleteFileW(Widen(pruned).c_str());
-            return true;
+        const DWORD dwError = MoveWhileHeld(ALARM_LOG_FILE, wideArchive.c_str(), !m_bStopping, m_hStop);
+        if (dwError == ERROR_SUCCESS || dwError == ERROR_FILE_NOT_FOUND) {
+            if (dwError == ERROR_SUCCESS)
+                PruneArchives(archive);
+            m_nBytes = 0;
+            m_nArchiveRetryAt = 0;
+            return ArchiveResult::Archived;
         }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS && ::GetLastError() != ERROR_FILE_EXISTS)
-            return false;
+        if (dwError != ERROR_ALREADY_EXISTS && dwError != ERROR_FILE_EXISTS) {
+            m_dwArchiveError = dwError;
+            m_nArchiveRetryAt = ::GetTickCount64() + SIZE_ARCHIVE_RETRY_MILLISECONDS;
+            return ArchiveResult::Failed;
+        }
     }
 }
 
 DWORD CAlarmLog::Delete()
 {
+    const CFileCall call(m_nCallSince);
     const std::wstring leaving = LeavingName();
-    if (!RetryWhileHeld(!m_bStopping, [&leaving] { return ::MoveFileW(ALARM_LOG_FILE, leaving.c_str()); })) {
-        const DWORD dwError = ::GetLastError();
+    if (const DWORD dwError = MoveWhileHeld(ALARM_LOG_FILE, leaving.c_str(), !m_bStopping, m_hStop)) {
         if (dwError != ERROR_FILE_NOT_FOUND)
             return dwError;
     } else if (!::DeleteFileW(leaving.c_str())) {
@@ -282,6 +293,11 @@ DWORD CAlarmLog::Delete()
         ::MoveFileW(leaving.c_str(), ALARM_LOG_FILE);
         return dwError;
     }
+    // The lines still waiting, an earlier close's among them, belonged to the file.
     m_dqPending.clear();
+    m_nDropped = 0;
+    if (m_bUnsavedFile)
+        ForgetUnsaved();
+    m_nBytes = 0;
     return ERROR_SUCCESS;
 }

@@ -1,19 +1,9 @@
 #include "AlarmReceiver.h"
 
-#include "ReceiverNotices.h"
-
 #include <utility>
 
 namespace {
 
-// A burst waits in the socket while the capture thread is not running instead of being dropped.
-constexpr int SOCKET_RECEIVE_BUFFER = 8 << 20;
-// Large enough for any UDP payload, so nothing arrives truncated; the text is cut afterwards.
-constexpr int DATAGRAM_BUFFER = 65536;
-// An unexpected receive error is not retried at once, so a broken socket cannot spin the CPU.
-constexpr DWORD RECEIVE_ERROR_PAUSE = 50;
-// A thread that failed starts again after this pause, so a fault that persists cannot spin.
-constexpr DWORD FAULT_PAUSE = 1000;
 // Datagrams written with one flush.
 constexpr std::size_t WRITE_BATCH_MAX = 4096;
 // Lines waiting for a file that cannot be written are tried again this often.
@@ -22,71 +12,9 @@ constexpr std::chrono::milliseconds IDLE_WAIT{60000};
 // What a close leaves the writer to put on disk what was taken in; the rest is counted lost.
 constexpr ULONGLONG STOP_DRAIN_MILLISECONDS = 1200;
 
-struct CWsaEventPolicy {
-    static void Release(WSAEVENT hEvent) { ::WSACloseEvent(hEvent); }
-};
-
-// The disk gets the CPU before the window: a storm's lines reach the file while the window is
-// busy listing. Above normal is the documented means for threads that must not wait behind the
-// process's others; nothing these threads do spins.
-void RaisePriority()
-{
-    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
-}
-
 } // namespace
 
-class CAlarmReceiver::CSocket {
-public:
-    CSocket() = default;
-    explicit CSocket(SOCKET s) : m_socket(s) {}
-    CSocket(CSocket&& other) noexcept : m_socket(std::exchange(other.m_socket, INVALID_SOCKET)) {}
-    CSocket& operator=(CSocket&& other) noexcept
-    {
-        std::swap(m_socket, other.m_socket);
-        return *this;
-    }
-    CSocket(const CSocket&) = delete;
-    CSocket& operator=(const CSocket&) = delete;
-    ~CSocket()
-    {
-        if (m_socket != INVALID_SOCKET)
-            ::closesocket(m_socket);
-    }
-    bool IsValid() const { return m_socket != INVALID_SOCKET; }
-    operator SOCKET() const { return m_socket; }
-
-    // UDP 6000 on every local address, or an invalid socket and the Winsock error.
-    static CSocket Bind(int& nError)
-    {
-        CSocket s(::socket(AF_INET, SOCK_DGRAM, 0));
-        if (!s.IsValid()) {
-            nError = ::WSAGetLastError();
-            return s;
-        }
-        // On Windows a second program may bind the same port with SO_REUSEADDR and take the
-        // alarms; exclusive use, asked for before the bind, refuses it.
-        const BOOL bExclusive = TRUE;
-        ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&bExclusive),
-                     sizeof(bExclusive));
-        ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&SOCKET_RECEIVE_BUFFER),
-                     sizeof(SOCKET_RECEIVE_BUFFER));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(ALARM_PORT);
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == SOCKET_ERROR) {
-            nError = ::WSAGetLastError();
-            return CSocket();
-        }
-        return s;
-    }
-
-private:
-    SOCKET m_socket = INVALID_SOCKET;
-};
-
-CAlarmReceiver::CAlarmReceiver() : m_hStopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+CAlarmReceiver::CAlarmReceiver() : m_hStopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_log(m_hStopEvent) {}
 
 void CAlarmReceiver::Stop()
 {
@@ -103,11 +31,11 @@ void CAlarmReceiver::Wake(bool bWake)
         m_feed.WakeFailed();
 }
 
-void CAlarmReceiver::Notify(const std::string& text, bool bWarning) noexcept
+void CAlarmReceiver::Publish(const CHealthChange& change) noexcept
 {
-    // Raised from fault handlers too: a notice that cannot be built must not end the thread.
+    // Raised from fault handlers too: a change that cannot be fed must not end the thread.
     try {
-        Wake(m_feed.PublishNotice(text, bWarning));
+        Wake(m_feed.PublishHealth(change));
     } catch (...) {
     }
 }
@@ -118,7 +46,7 @@ std::thread CAlarmReceiver::StartCapture()
         try {
             return std::thread(&CAlarmReceiver::CaptureThread, this);
         } catch (...) {
-            Notify(NOTICE_RECEIVE_FAULT, true);
+            Publish(HealthKind::ReceiveFault, true, CountDetail(1));
         }
         if (StoppedWithin(FAULT_PAUSE)) {
             // Nothing was taken in: the writer may run dry at once.
@@ -128,96 +56,32 @@ std::thread CAlarmReceiver::StartCapture()
     }
 }
 
-void CAlarmReceiver::CaptureThread()
+void CAlarmReceiver::ReportLog()
 {
-    RaisePriority();
-    CSocket socket;
-    // A fault costs a pause, never the monitoring: the next round takes up the same socket.
-    while (!IsStopping()) {
-        try {
-            if (!socket.IsValid())
-                socket = BindUntilBound();
-            if (!socket.IsValid())
-                break;
-            m_bBound = true;
-            if (Receive(socket))
-                break;
-        } catch (...) {
-        }
-        Notify(NOTICE_RECEIVE_FAULT, true);
-        StoppedWithin(FAULT_PAUSE);
-    }
-    m_bBound = false;
-    // Only now may the writer run dry: whatever was taken in gets written.
-    m_queue.Stop();
+    // The window hears of each change of the file's state once.
+    const bool bFailing = m_log.IsFailing();
+    const CHealthDetail log = ErrorDetail(bFailing ? static_cast<long>(m_log.WriteError()) : 0);
+    if (bFailing != m_bLogFailingTold || log.nError != m_logTold.nError)
+        Publish(HealthKind::Log, bFailing, log);
+    m_bLogFailingTold = bFailing;
+    m_logTold = log;
+    CHealthDetail memory;
+    memory.nCount = m_log.PendingLines();
+    memory.nDropped = m_log.DroppedLines();
+    if (memory.nCount != m_memoryTold.nCount || memory.nDropped != m_memoryTold.nDropped)
+        Publish(HealthKind::Memory, memory.nCount > 0, memory);
+    m_memoryTold = memory;
 }
 
-CAlarmReceiver::CSocket CAlarmReceiver::BindUntilBound()
+void CAlarmReceiver::ArchiveLog()
 {
-    int nReported = 0;
-    for (;;) {
-        int nError = 0;
-        CSocket s = CSocket::Bind(nError);
-        if (s.IsValid()) {
-            if (nReported)
-                Notify(NOTICE_PORT_OPEN, false);
-            return s;
-        }
-        if (nError != nReported)
-            Notify(PortNotice(nError), true);
-        nReported = nError;
-        if (StoppedWithin(BIND_RETRY_MILLISECONDS))
-            return CSocket();
-    }
-}
-
-bool CAlarmReceiver::Receive(SOCKET s)
-{
-    CHandleOwner<WSAEVENT, CWsaEventPolicy> hReadable(::WSACreateEvent());
-    if (!hReadable || ::WSAEventSelect(s, hReadable, FD_READ) == SOCKET_ERROR)
-        return false;
-    // The socket lets go of the event before the event goes.
-    struct CSelection {
-        SOCKET s;
-        ~CSelection() { ::WSAEventSelect(s, nullptr, 0); }
-    } selection{s};
-    // The stop request first: in a flood the socket is always readable.
-    const WSAEVENT events[2] = {m_hStopEvent, hReadable};
-    std::string buffer(DATAGRAM_BUFFER, '\0');
-    while (!IsStopping()) {
-        WSANETWORKEVENTS happened;
-        ::WSAEnumNetworkEvents(s, hReadable, &happened);
-        // Drain everything waiting before sleeping again, looking at the stop request between
-        // datagrams.
-        while (!IsStopping()) {
-            sockaddr_in from{};
-            int nFromLength = sizeof(from);
-            const int n = ::recvfrom(s, buffer.data(), DATAGRAM_BUFFER, 0, reinterpret_cast<sockaddr*>(&from),
-                                     &nFromLength);
-            if (n != SOCKET_ERROR) {
-                m_queue.Push(DatagramText(buffer.data(), static_cast<std::size_t>(n)));
-                continue;
-            }
-            const int nError = ::WSAGetLastError();
-            if (nError == WSAECONNRESET)
-                continue;
-            if (nError != WSAEWOULDBLOCK)
-                StoppedWithin(RECEIVE_ERROR_PAUSE);
-            break;
-        }
-        const DWORD dwWait = ::WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
-        if (dwWait != WSA_WAIT_EVENT_0 && dwWait != WSA_WAIT_EVENT_0 + 1)
-            return false;
-    }
-    return true;
-}
-
-void CAlarmReceiver::ReportHealth(LogHealth health)
-{
-    if (health == LogHealth::Failing)
-        Notify(NOTICE_LOG_FAILING, true);
-    else if (health == LogHealth::Recovered)
-        Notify(NOTICE_LOG_RECOVERED, false);
+    const ArchiveResult result = m_log.Archive();
+    if (result == ArchiveResult::Failed)
+        Publish(HealthKind::Archive, true, ErrorDetail(static_cast<long>(m_log.ArchiveError())));
+    else if (result == ArchiveResult::Archived && m_bArchiveFailing)
+        Publish(HealthKind::Archive, false);
+    if (result != ArchiveResult::Deferred)
+        m_bArchiveFailing = result == ArchiveResult::Failed;
 }
 
 void CAlarmReceiver::Write(const CIntake& intake)
@@ -232,12 +96,9 @@ void CAlarmReceiver::Write(const CIntake& intake)
         alarm.bCapsLog = m_nLogRows >= ALARM_LIST_CAP;
         if (alarm.bCapsLog) {
             // The capping alarm's line goes with the archive; the next line starts the new file.
-            ReportHealth(m_log.Append(segment));
+            m_log.Append(segment);
             segment.clear();
-            const bool bArchived = m_log.Archive();
-            if (!bArchived && !m_bArchiveFailing)
-                Notify(NOTICE_ARCHIVE_FAILING, true);
-            m_bArchiveFailing = !bArchived;
+            ArchiveLog();
             m_nLogRows = 0;
         }
         ++m_nLogRows;
@@ -247,13 +108,18 @@ void CAlarmReceiver::Write(const CIntake& intake)
         ++m_nMainRows;
         alarms.push_back(alarm);
     }
-    ReportHealth(m_log.Append(segment));
+    m_log.Append(segment);
+    // Whatever the datagrams hold, the file has a bound, so the archives' bound holds for every
+    // byte; the lists are not emptied for it.
+    if (m_log.IsDueForArchive())
+        ArchiveLog();
+    ReportLog();
     Wake(m_feed.PublishAlarms(alarms));
     if (intake.bDeleteLog)
         DeleteLog();
     if (const std::size_t nDropped = m_queue.TakeDropped()) {
         m_log.CountLost(nDropped, LossCause::Overflow);
-        Notify(DroppedNotice(nDropped), true);
+        Publish(HealthKind::Dropped, true, CountDetail(nDropped));
     }
 }
 
@@ -263,19 +129,22 @@ void CAlarmReceiver::DeleteLog()
     m_nLogRows = 0;
     Wake(m_feed.PublishLogCleared());
     if (const DWORD dwError = m_log.Delete())
-        Notify(DeleteFailedNotice(dwError), true);
+        Publish(HealthKind::DeleteFailed, true, ErrorDetail(static_cast<long>(dwError)));
+    ReportLog();
 }
 
 void CAlarmReceiver::ReadHistory()
 {
-    // Read before the first line is written, while the capture already takes in whatever
+    // Read before the first datagram is written, while the capture already takes in whatever
     // arrives meanwhile.
     try {
         std::vector<CAlarmRow> history = m_log.ReadTail(ALARM_LIST_CAP);
         m_nLogRows = static_cast<int>(history.size());
+        if (const DWORD dwError = m_log.ReadError())
+            Publish(HealthKind::History, true, ErrorDetail(static_cast<long>(dwError)));
         Wake(m_feed.PublishHistory(std::move(history)));
     } catch (...) {
-        Notify(NOTICE_WRITE_FAULT, true);
+        Publish(HealthKind::WriteFault, true, CountDetail(1));
     }
     m_bHistoryRead = true;
 }
@@ -292,13 +161,15 @@ void CAlarmReceiver::WriteUntilStopped()
             if (result == TakeResult::Finished)
                 return;
             // A wait that timed out is the time to try the waiting lines again.
-            if (result == TakeResult::Taken)
+            if (result == TakeResult::Taken) {
                 Write(intake);
-            else
-                ReportHealth(m_log.Append({}));
+            } else {
+                m_log.Append({});
+                ReportLog();
+            }
         } catch (...) {
             m_log.CountLost(intake.texts.size(), LossCause::WriteFailed);
-            Notify(NOTICE_WRITE_FAULT, true);
+            Publish(HealthKind::WriteFault, true, CountDetail(1));
         }
         if (IsStopping() && ::GetTickCount64() > m_nStopDeadline)
             return;
@@ -309,17 +180,26 @@ void CAlarmReceiver::Run()
 {
     RaisePriority();
     std::thread capture = StartCapture();
+    // What an earlier run left unwritten goes into the file first, so the history shows it too.
+    m_log.BeginRun();
+    m_log.Append({});
+    ReportLog();
     ReadHistory();
     WriteUntilStopped();
     if (capture.joinable())
         capture.join();
     m_bHistoryRead = false;
     // Whatever the close leaves in the queue, and what the queue dropped after the last batch,
-    // is counted in the log with one last try.
+    // is counted in the log with one last try; an operator's delete still queued is carried out.
     m_log.SetStopping();
-    m_log.CountLost(m_queue.Discard(), LossCause::Closing);
+    bool bDeleteLog = false;
+    const std::size_t nLeft = m_queue.Discard(bDeleteLog);
+    if (bDeleteLog)
+        m_log.Delete();
+    m_log.CountLost(nLeft, LossCause::Closing);
     m_log.CountLost(m_queue.TakeDropped(), LossCause::Overflow);
     m_log.AppendLast();
+    m_log.EndRun();
 }
 
 DWORD WINAPI AlarmReceiverThread(LPVOID pParam)

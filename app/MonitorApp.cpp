@@ -1,7 +1,9 @@
 #include "MonitorApp.h"
 
+#include "CommandLine.h"
 #include "Handle.h"
 #include "MonitorDlg.h"
+#include "SessionPeers.h"
 
 #include <shellapi.h>
 
@@ -17,38 +19,43 @@ constexpr ULONGLONG HANDOVER_WAIT_MILLISECONDS = 8000;
 constexpr DWORD HANDOVER_POLL_MILLISECONDS = 200;
 const char HANDOVER_FAILED[] = "进程监控程序已在运行，但找不到它的窗口，它也没有退出。请稍后再启动。";
 
-// Makes the folder named after --working-folder the current one; other arguments are ignored.
-void ApplyWorkingFolder()
+struct CLocalMemoryPolicy {
+    static void Release(LPWSTR* ppsz) { ::LocalFree(ppsz); }
+};
+
+// The --working-folder the program could not enter, and why.
+struct CFolderFault {
+    std::wstring strAsked;
+    DWORD dwError = ERROR_SUCCESS;
+};
+
+// The program's own folder, where the installer and the zip put it beside its image\ folder.
+std::wstring ProgramFolder()
 {
-    int nArgs = 0;
-    LPWSTR* ppszArgs = ::CommandLineToArgvW(::GetCommandLineW(), &nArgs);
-    if (!ppszArgs)
-        return;
-    for (int i = 1; i + 1 < nArgs; ++i) {
-        if (lstrcmpiW(ppszArgs[i], WORKING_FOLDER_ARGUMENT) == 0) {
-            ::SetCurrentDirectoryW(ppszArgs[i + 1]);
-            break;
-        }
-    }
-    ::LocalFree(ppszArgs);
+    std::wstring path(32768, L'\0');
+    path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path.substr(0, path.find_last_of(L"\\/"));
 }
 
-// One argument quoted so that CommandLineToArgvW gives it back unchanged.
-std::wstring QuoteArgument(const std::wstring& arg)
+// Makes the folder named after --working-folder the current one; other arguments are ignored. A
+// folder that cannot be entered (gone, renamed, on a share that is away) must not leave the log
+// in whatever folder the starter left, unseen: the program's own folder is used, and said so.
+CFolderFault ApplyWorkingFolder()
 {
-    std::wstring quoted = L"\"";
-    std::size_t nBackslashes = 0;
-    for (wchar_t ch : arg) {
-        if (ch == L'\\') {
-            ++nBackslashes;
+    int nArgs = 0;
+    const CHandleOwner<LPWSTR*, CLocalMemoryPolicy> args(::CommandLineToArgvW(::GetCommandLineW(), &nArgs));
+    if (!args.IsValid())
+        return {};
+    for (int i = 1; i + 1 < nArgs; ++i) {
+        if (lstrcmpiW(args[i], WORKING_FOLDER_ARGUMENT) != 0)
             continue;
-        }
-        quoted.append(ch == L'"' ? nBackslashes * 2 + 1 : nBackslashes, L'\\');
-        nBackslashes = 0;
-        quoted += ch;
+        if (::SetCurrentDirectoryW(args[i + 1]))
+            return {};
+        CFolderFault fault{args[i + 1], ::GetLastError()};
+        ::SetCurrentDirectoryW(ProgramFolder().c_str());
+        return fault;
     }
-    quoted.append(nBackslashes * 2, L'\\');
-    return quoted + L"\"";
+    return {};
 }
 
 // An installer that replaces the program while it runs closes it through Restart Manager; this
@@ -73,7 +80,7 @@ BOOL CALLBACK FindMonitorWindow(HWND hWnd, LPARAM lParam)
 }
 
 // Brings the running monitor's window back, from the tray or the task bar, to the front. Asked
-// without waiting for its answer, so a monitor that does not answer cannot hang this start; true
+// with a posted message, without waiting for its answer, so a monitor that does not answer cannot hang this start; true
 // only while the window still carries its mark afterwards, since a monitor that is closing
 // drops it first.
 bool ShowRunningMonitor()
@@ -82,8 +89,12 @@ bool ShowRunningMonitor()
     ::EnumWindows(&FindMonitorWindow, reinterpret_cast<LPARAM>(&hMonitor));
     if (!hMonitor)
         return false;
-    ::ShowWindowAsync(hMonitor, ::IsIconic(hMonitor) ? SW_RESTORE : SW_SHOW);
-    ::SetForegroundWindow(hMonitor);
+    // The documented means: this start, which the user has just made, lets the monitor take the
+    // foreground, and the monitor brings its own window back.
+    DWORD dwMonitorProcess = 0;
+    ::GetWindowThreadProcessId(hMonitor, &dwMonitorProcess);
+    ::AllowSetForegroundWindow(dwMonitorProcess);
+    ::PostMessageW(hMonitor, WM_RESTORE_MONITOR, 0, 0);
     return ::GetPropW(hMonitor, MONITOR_WINDOW_PROPERTY) != nullptr;
 }
 
@@ -121,7 +132,7 @@ CMonitorApp theApp;
 BOOL CMonitorApp::InitInstance()
 {
     // First of all: myfile.txt and image\ are found relative to the working folder.
-    ApplyWorkingFolder();
+    const CFolderFault folderFault = ApplyWorkingFolder();
     // A second copy could not take the port; it hands over to the one that runs. The mutex is
     // held while the monitor runs, so that a second start can wait for one that is closing. A
     // mutex that exists but may not be opened belongs to a monitor started elevated.
@@ -130,9 +141,15 @@ BOOL CMonitorApp::InitInstance()
     if ((dwError == ERROR_ALREADY_EXISTS || (!hInstanceMutex && dwError == ERROR_ACCESS_DENIED)) &&
         !WaitForRunningMonitor(hInstanceMutex))
         return FALSE;
+    // Beside the session's mutex, a mark the whole machine sees: a monitor in another session
+    // that cannot take the port can tell where the alarms go.
+    const CHandle hSessionMark(::CreateMutexW(nullptr, FALSE, SessionMonitorName(OwnSession()).c_str()));
+    // With the folder actually used.
     RegisterForRestart();
     {
         CMonitorDlg dlg;
+        if (folderFault.dwError != ERROR_SUCCESS)
+            dlg.ReportWorkingFolder(Narrow(folderFault.strAsked), folderFault.dwError);
         m_pMainWnd = &dlg;
         dlg.DoModal();
         m_pMainWnd = nullptr;

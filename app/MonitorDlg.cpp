@@ -39,6 +39,10 @@ POINT MinimizedIconPosition(SIZE client, SIZE icon)
 CMonitorDlg::CMonitorDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent),
       m_hIcon(::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      // The window's small icon from its own image at the small-icon size, not the big one shrunk.
+      m_hSmallIcon(static_cast<HICON>(::LoadImageW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                                   ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                                   LR_SHARED))),
       m_trayIconData{},
       m_pReceiver(std::make_unique<CAlarmReceiver>())
 {
@@ -73,7 +77,10 @@ const CMessageMap& CMonitorDlg::GetThisMessageMap()
                                        .OnMessage(WM_TRAY_NOTIFY, &CMonitorDlg::OnTrayNotify)
                                        .OnMessage(TaskbarCreatedMessage(), &CMonitorDlg::OnTaskbarCreated)
                                        .OnMessage(WM_ALARM_FEED, &CMonitorDlg::OnAlarmFeed)
+                                       .OnMessage(WM_RESTORE_MONITOR, &CMonitorDlg::OnRestoreMonitor)
                                        .OnTimer(&CMonitorDlg::OnTimer)
+                                       .OnDisplayChange(&CMonitorDlg::OnDisplayChange)
+                                       .OnSettingChange(&CMonitorDlg::OnSettingChange)
                                        .OnQueryEndSession(&CMonitorDlg::OnQueryEndSession)
                                        .OnEndSession(&CMonitorDlg::OnEndSession);
     return map;
@@ -92,6 +99,7 @@ void CMonitorDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_BTN_MIN, m_btnMin);
     DDX_Control(pDX, IDC_BTN_CLOSE, m_btnClose);
     DDX_Control(pDX, IDC_BTN_ALARM, m_btnAlarm);
+    DDX_Control(pDX, IDC_HEALTH_TEXT, m_healthText);
 }
 
 BOOL CMonitorDlg::OnInitDialog()
@@ -108,7 +116,7 @@ BOOL CMonitorDlg::OnInitDialog()
     }
 
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon ? m_hSmallIcon : m_hIcon));
 
     m_pLogPage = std::make_unique<CLogPageDlg>();
     g_pLogPage = m_pLogPage.get();
@@ -117,10 +125,12 @@ BOOL CMonitorDlg::OnInitDialog()
     // The page starts hidden: its list's drawing is held until it shows.
     g_pLogPage->HoldRedraw();
 
+    LoadIcons();
     AddTrayIconUntilThere();
-    // An elevated monitor would not hear that the shell restarted without this: the message
-    // comes from a process of lower integrity.
+    // An elevated monitor would not hear that the shell restarted, nor a second start's call,
+    // without this: both come from processes of lower integrity.
     ::ChangeWindowMessageFilterEx(m_hWnd, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
+    ::ChangeWindowMessageFilterEx(m_hWnd, WM_RESTORE_MONITOR, MSGFLT_ALLOW, nullptr);
 
     m_bgBitmap.LoadBitmap(IDB_MAIN_BG);
 
@@ -147,11 +157,14 @@ BOOL CMonitorDlg::OnInitDialog()
     // Without LVS_SHAREIMAGELISTS the list destroys its image list with itself: it owns it now.
     m_alarmList.SetImageList(m_imageList.Detach(), LVSIL_SMALL);
 
-    ShowBalloon("正在监控中...", PROGRAM_TITLE, BALLOON_TIMEOUT, NIIF_INFO);
+    // The start-up balloon, then whatever is known to stop monitoring already.
+    ShowHealth();
+    AnnounceHealth();
 
     ::SetPropW(m_hWnd, MONITOR_WINDOW_PROPERTY, m_hWnd);
     m_pReceiver->SetNotifyWindow(m_hWnd);
-    m_hReceiverThread = ::CreateThread(nullptr, 0, AlarmReceiverThread, m_pReceiver.get(), 0, nullptr);
+    m_hReceiverThread.Attach(::CreateThread(nullptr, 0, AlarmReceiverThread, m_pReceiver.get(), 0, nullptr));
+    StartHealthTimer();
     return TRUE;
 }
 
@@ -161,6 +174,9 @@ LRESULT CMonitorDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam)
         return 1;
     switch (lParam) {
     case WM_LBUTTONDBLCLK:
+    // The keyboard's Enter or Space on the icon (Win+B, then the arrows).
+    case NIN_SELECT:
+    case NIN_KEYSELECT:
         RestoreWindow();
         break;
     case WM_RBUTTONUP:
@@ -184,9 +200,10 @@ void CMonitorDlg::RestoreWindow()
     ::SetForegroundWindow(m_hWnd);
 }
 
-LRESULT CMonitorDlg::OnTaskbarCreated(WPARAM, LPARAM)
+LRESULT CMonitorDlg::OnRestoreMonitor(WPARAM, LPARAM)
 {
-    AddTrayIcon();
+    if (!m_bClosing)
+        RestoreWindow();
     return 0;
 }
 
@@ -250,10 +267,11 @@ void CMonitorDlg::OnClickAlarmList(NMHDR* pNMHDR, LRESULT* pResult)
 
 void CMonitorDlg::OnGetDispInfoAlarmList(NMHDR* pNMHDR, LRESULT* pResult)
 {
-    // Every row asks for its image: each is an alarm, marked with the red disc.
+    // Every row asks for its image: each is an alarm, marked with the red disc in its first
+    // column. The list shows sub-item images too, and asks for those: they have none.
     auto* pInfo = reinterpret_cast<NMLVDISPINFOW*>(pNMHDR);
     if (pInfo->item.mask & LVIF_IMAGE)
-        pInfo->item.iImage = ALARM_IMAGE;
+        pInfo->item.iImage = pInfo->item.iSubItem == 0 ? ALARM_IMAGE : I_IMAGENONE;
     *pResult = 0;
 }
 
@@ -308,14 +326,14 @@ void CMonitorDlg::OnBtnMin()
     ShowWindow(SW_SHOWMINIMIZED);
 }
 
-HBRUSH CMonitorDlg::OnCtlColor(HDC hDC, HWND, UINT nCtlColor)
+HBRUSH CMonitorDlg::OnCtlColor(HDC hDC, HWND hWnd, UINT nCtlColor)
 {
     const auto hbr = reinterpret_cast<HBRUSH>(Default());
     if (nCtlColor != CTLCOLOR_STATIC)
         return hbr;
-    // Static texts are drawn straight onto the background bitmap.
+    // Static texts are drawn straight onto the background bitmap; what stops monitoring in red.
     ::SetBkMode(hDC, TRANSPARENT);
-    ::SetTextColor(hDC, RGB(0, 0, 0));
+    ::SetTextColor(hDC, hWnd == m_healthText ? RGB(192, 0, 0) : RGB(0, 0, 0));
     return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
 }
 

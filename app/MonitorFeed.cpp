@@ -1,5 +1,5 @@
-// The main window's side of the receiver: taking what it feeds, the tray icon's retries, and
-// the close, Exit and end of the session.
+// The main window's side of the receiver: taking what it feeds, and the close, Exit and end of
+// the session.
 #include "MonitorDlg.h"
 
 #include <utility>
@@ -8,28 +8,17 @@ namespace {
 
 // A backlog of fed rows is applied in passes of about this long, so the window keeps answering
 // the operator in a storm; the next pass comes on a timer, which waits behind input and paint.
-constexpr UINT_PTR TIMER_FEED = 1;
 constexpr UINT FEED_PAUSE = 10;
 constexpr ULONGLONG FEED_PASS_MILLISECONDS = 50;
 constexpr std::size_t FEED_SLICE_ROWS = 100;
-// While the shell is still starting (a monitor started at logon) the icon cannot be added yet.
-constexpr UINT_PTR TIMER_TRAY_ADD = 2;
-constexpr UINT TRAY_ADD_RETRY = 2000;
 // The shown list repaints at most this often while alarms arrive: a list that repaints for
 // every alarm holds up the next one.
-constexpr UINT_PTR TIMER_REDRAW = 3;
 constexpr UINT REDRAW_DELAY = 30;
 // Close and logoff wait this long at most for the receiver to write what it took in.
 constexpr DWORD RECEIVER_STOP_MILLISECONDS = 1700;
 const char ALARM_BALLOON_TITLE[] = "警告警告";
 
 } // namespace
-
-void CMonitorDlg::AddTrayIconUntilThere()
-{
-    if (!AddTrayIcon())
-        ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
-}
 
 void CMonitorDlg::OnDestroy()
 {
@@ -45,14 +34,13 @@ void CMonitorDlg::StopReceiver()
         return;
     m_pReceiver->Feed().Close();
     m_pReceiver->Stop();
-    if (!m_hReceiverThread)
+    if (!m_hReceiverThread.IsValid())
         return;
     // Nothing of ours sends to this thread, so waiting without serving messages cannot
     // deadlock, and no handler can run into the half-done close.
     if (::WaitForSingleObject(m_hReceiverThread, RECEIVER_STOP_MILLISECONDS) == WAIT_TIMEOUT)
         static_cast<void>(m_pReceiver.release());
-    ::CloseHandle(m_hReceiverThread);
-    m_hReceiverThread = nullptr;
+    m_hReceiverThread.Close();
 }
 
 void CMonitorDlg::Shutdown()
@@ -60,11 +48,15 @@ void CMonitorDlg::Shutdown()
     m_bClosing = true;
     // A second start from now on waits for this one to end instead of showing it.
     ::RemovePropW(m_hWnd, MONITOR_WINDOW_PROPERTY);
-    ::KillTimer(m_hWnd, TIMER_FEED);
-    ::KillTimer(m_hWnd, TIMER_TRAY_ADD);
+    for (UINT_PTR nTimer : {TIMER_FEED, TIMER_TRAY_ADD, TIMER_HEALTH})
+        ::KillTimer(m_hWnd, nTimer);
     // The icon goes first: the receiver's drain needs none, and an icon that stayed for the
     // drain's time after Exit would look like a program that hangs.
     DeleteTrayIcon();
+    // The tray menu, the About box or a move of the window may be running a loop of its own
+    // inside the window's: each ends, or the process would outlive the close and keep the
+    // instance mutex, and nothing would monitor.
+    EndNestedLoops(m_hWnd);
     StopReceiver();
 }
 
@@ -120,6 +112,17 @@ void CMonitorDlg::ReleaseShownListRedraw()
         SetShownListRedraw(TRUE);
 }
 
+void CMonitorDlg::ShowAlarmBalloon(const std::string& strTime)
+{
+    // Only one balloon shows at a time, and a real-time one that cannot show at once is dropped:
+    // the older alarm's goes first, so that the newest is never the one dropped.
+    if (m_bAlarmBalloonShown)
+        HideTrayBalloon(m_trayIconData);
+    m_bAlarmBalloonShown = ShowBalloon(strTime.c_str(), ALARM_BALLOON_TITLE, BALLOON_TIMEOUT, NIIF_INFO, true);
+    if (!m_bAlarmBalloonShown)
+        SetTrayIconThere(false);
+}
+
 void CMonitorDlg::ApplyFeed()
 {
     if (m_bClosing || !g_pLogPage)
@@ -135,7 +138,7 @@ void CMonitorDlg::ApplyFeed()
         }
     } nextPass{*this};
     bool bMore = false, bAlarms = false;
-    std::vector<CFeedNotice> notices;
+    std::vector<CHealthChange> health;
     HoldShownListRedraw();
     const ULONGLONG start = ::GetTickCount64();
     do {
@@ -149,28 +152,32 @@ void CMonitorDlg::ApplyFeed()
             m_alarmList.DeleteAllItems();
         InsertRowsOnTop(m_alarmList, slice.mainRows);
         bAlarms = bAlarms || !slice.mainRows.empty();
-        notices.insert(notices.end(), slice.notices.begin(), slice.notices.end());
+        health.insert(health.end(), slice.health.begin(), slice.health.end());
     } while (bMore && ::GetTickCount64() - start < FEED_PASS_MILLISECONDS);
     if (bAlarms) {
         m_nAlarmToShow = 0;
-        ShowBalloon(m_alarmList.GetItemText(0, 1).c_str(), ALARM_BALLOON_TITLE, BALLOON_TIMEOUT, NIIF_INFO, true);
+        ShowAlarmBalloon(m_alarmList.GetItemText(0, 1));
     }
-    // A notice outlives the alarm balloon of the same pass: the operator must read it.
-    for (const CFeedNotice& notice : notices) {
-        if (!m_bClosing)
-            ShowBalloon(notice.text.c_str(), PROGRAM_TITLE, BALLOON_TIMEOUT, notice.bWarning ? NIIF_WARNING : NIIF_INFO);
-    }
+    // A change's balloon outlives the alarm balloon of the same pass: the operator must read it.
+    for (const CHealthChange& change : health)
+        ApplyHealth(change);
+    AnnounceHealth();
 }
 
 void CMonitorDlg::OnTimer(UINT_PTR nIDEvent)
 {
+    if (nIDEvent == TIMER_HEALTH) {
+        WatchFileCalls();
+        AnnounceHealth();
+        return;
+    }
     ::KillTimer(m_hWnd, nIDEvent);
-    if (nIDEvent == TIMER_FEED) {
+    if (nIDEvent == TIMER_FEED)
         ApplyFeed();
-    } else if (nIDEvent == TIMER_REDRAW) {
+    else if (nIDEvent == TIMER_REDRAW)
         ReleaseShownListRedraw();
-    } else if (nIDEvent == TIMER_TRAY_ADD && !m_bClosing && !AddTrayIcon()) {
-        ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
+    else if (nIDEvent == TIMER_TRAY_ADD && !m_bClosing) {
+        AddTrayIconUntilThere();
+        AnnounceHealth();
     }
 }
-

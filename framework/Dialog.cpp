@@ -2,6 +2,31 @@
 
 #include "WinApp.h"
 
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// The dialogs of this thread whose modal loops run, outermost first.
+std::vector<CDialog*>& RunningModalLoops()
+{
+    static std::vector<CDialog*> loops;
+    return loops;
+}
+
+} // namespace
+
+void EndNestedLoops(HWND hWnd)
+{
+    ::EndMenu();
+    // Releases the capture that a move, a size or a scroll bar's drag keeps its loop on.
+    ::SendMessageW(hWnd, WM_CANCELMODE, 0, 0);
+    for (CDialog* pDialog : RunningModalLoops()) {
+        if (pDialog->GetSafeHwnd() != hWnd)
+            pDialog->EndDialog(IDCANCEL);
+    }
+}
+
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl)
 {
     if (!rControl.GetSafeHwnd())
@@ -96,6 +121,15 @@ INT_PTR CDialog::DoModal()
 
 void CDialog::RunModalLoop()
 {
+    struct CRunning {
+        CDialog* pDialog;
+        explicit CRunning(CDialog* p) : pDialog(p) { RunningModalLoops().push_back(p); }
+        ~CRunning()
+        {
+            auto& loops = RunningModalLoops();
+            loops.erase(std::remove(loops.begin(), loops.end(), pDialog), loops.end());
+        }
+    } running(this);
     MSG msg;
     while (!m_bEndRequested) {
         const BOOL bResult = ::GetMessageW(&msg, nullptr, 0, 0);

@@ -18,6 +18,10 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
 // Exchanges a control's text with a string.
 void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value);
 
+// Ends every loop that runs inside the window's own on this thread: a menu's, a modal dialog's of
+// ours, a move's or a size's. Each returns to its caller, and the window's own loop goes on.
+void EndNestedLoops(HWND hWnd);
+
 class CDialog : public CWnd {
 public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);

@@ -1,14 +1,26 @@
-// One owner for every kind of handle the framework holds: move-only, it releases what it holds
-// on destruction and before taking another. The policy says how a handle of the kind is released.
+// One owner for every kind of handle the program holds: move-only, it releases what it holds
+// on destruction and before taking another. The policy says how a handle of the kind is released
+// and, where it is not null, which value holds nothing (INVALID_SOCKET, INVALID_HANDLE_VALUE).
 #pragma once
 
 #include <windows.h>
 
+#include <type_traits>
 #include <utility>
 
-template <typename THandle, typename TRelease>
+template <typename TPolicy, typename THandle, typename = void> struct CEmptyHandle {
+    static THandle Value() { return THandle{}; }
+};
+template <typename TPolicy, typename THandle>
+struct CEmptyHandle<TPolicy, THandle, std::void_t<decltype(TPolicy::Empty())>> {
+    static THandle Value() { return TPolicy::Empty(); }
+};
+
+template <typename THandle, typename TPolicy>
 class CHandleOwner {
 public:
+    static THandle Empty() { return CEmptyHandle<TPolicy, THandle>::Value(); }
+
     CHandleOwner() = default;
     explicit CHandleOwner(THandle hObject) : m_hObject(hObject) {}
     CHandleOwner(CHandleOwner&& other) noexcept : m_hObject(other.Detach()) {}
@@ -27,23 +39,24 @@ public:
         m_hObject = hObject;
     }
     // Hands the handle to a new owner, such as a control that destroys it with itself.
-    THandle Detach() { return std::exchange(m_hObject, nullptr); }
+    THandle Detach() { return std::exchange(m_hObject, Empty()); }
     void Close()
     {
-        if (m_hObject)
-            TRelease::Release(m_hObject);
-        m_hObject = nullptr;
+        if (IsValid())
+            TPolicy::Release(m_hObject);
+        m_hObject = Empty();
     }
+    bool IsValid() const { return m_hObject != Empty(); }
     THandle GetSafeHandle() const { return m_hObject; }
     operator THandle() const { return m_hObject; }
 
 protected:
-    THandle m_hObject = nullptr;
+    THandle m_hObject = Empty();
 };
 
 struct CKernelHandlePolicy {
     static void Release(HANDLE hObject) { ::CloseHandle(hObject); }
 };
 
-// A kernel object (mutex, event, thread).
+// A kernel object (mutex, event, thread, file).
 using CHandle = CHandleOwner<HANDLE, CKernelHandlePolicy>;

@@ -71,6 +71,20 @@ public:
     {
         return Add(WM_QUERYENDSESSION, [pfn](CWnd& w, WPARAM, LPARAM) -> LRESULT { return (static_cast<T&>(w).*pfn)(); });
     }
+    template <class T> CMessageMap& OnDisplayChange(void (T::*pfn)(UINT nBitsPerPixel, UINT cx, UINT cy))
+    {
+        return Add(WM_DISPLAYCHANGE, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
+            (static_cast<T&>(w).*pfn)(static_cast<UINT>(wp), LOWORD(lp), HIWORD(lp));
+            return 0;
+        });
+    }
+    template <class T> CMessageMap& OnSettingChange(void (T::*pfn)(UINT uFlags, LPCWSTR pszSection))
+    {
+        return Add(WM_SETTINGCHANGE, [pfn](CWnd& w, WPARAM wp, LPARAM lp) -> LRESULT {
+            (static_cast<T&>(w).*pfn)(static_cast<UINT>(wp), reinterpret_cast<LPCWSTR>(lp));
+            return 0;
+        });
+    }
     template <class T> CMessageMap& OnQueryDragIcon(HCURSOR (T::*pfn)())
     {
         return Add(WM_QUERYDRAGICON, [pfn](CWnd& w, WPARAM, LPARAM) -> LRESULT {

@@ -6,9 +6,6 @@
 
 namespace {
 
-// Notices beyond this many waiting are old news: the newest ones are kept.
-constexpr std::size_t NOTICES_MAX = 8;
-
 CAlarmRow RowOf(const AlarmRecord& record)
 {
     return {record.szApName, record.szLogTime, record.szAlarmType, record.szAlarmContent};
@@ -76,14 +73,24 @@ bool CAlarmFeed::PublishLogCleared()
     return Wake();
 }
 
-bool CAlarmFeed::PublishNotice(const std::string& text, bool bWarning)
+bool CAlarmFeed::PublishHealth(const CHealthChange& change)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bClosed)
         return false;
-    m_pending.notices.push_back({text, bWarning});
-    if (m_pending.notices.size() > NOTICES_MAX)
-        m_pending.notices.erase(m_pending.notices.begin());
+    // One waiting change per kind keeps the feed bounded without losing any: the window only
+    // ever needs a condition's latest state and an event's total.
+    std::vector<CHealthChange>& health = m_pending.health;
+    const auto same = std::find_if(health.begin(), health.end(),
+                                   [&change](const CHealthChange& waiting) { return waiting.kind == change.kind; });
+    if (same == health.end()) {
+        health.push_back(change);
+    } else {
+        const std::uint64_t nEarlier = same->detail.nCount;
+        *same = change;
+        if (IsHealthEvent(change.kind))
+            same->detail.nCount += nEarlier;
+    }
     return Wake();
 }
 
@@ -109,8 +116,8 @@ bool CAlarmFeed::Take(CFeedSlice& slice, std::size_t nMaxRows)
     MoveFront(m_pending.mainRows, slice.mainRows, nMain);
     MoveFront(m_pending.logRows, slice.logRows, nMaxRows - slice.RowCount());
     MoveFront(m_pending.history, slice.history, nMaxRows - slice.RowCount());
-    slice.notices = std::move(m_pending.notices);
-    m_pending.notices.clear();
+    slice.health = std::move(m_pending.health);
+    m_pending.health.clear();
     m_bAwake = m_pending.RowCount() > 0;
     return m_bAwake;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "AlarmRules.h"
+#include "Health.h"
 
 #include <cstddef>
 #include <mutex>
@@ -22,12 +23,6 @@ struct CFeedAlarm {
     bool bCapsMain = false;
 };
 
-// A notice the operator must read, for a balloon.
-struct CFeedNotice {
-    std::string text;
-    bool bWarning = false;
-};
-
 // One piece of the feed for the window to apply, in the order of its members.
 struct CFeedSlice {
     bool bClearLog = false;
@@ -35,7 +30,7 @@ struct CFeedSlice {
     std::vector<CAlarmRow> history;  // appended below the log page's rows, newest first
     bool bClearMain = false;
     std::vector<CAlarmRow> mainRows; // each inserted at row 0 of the alarm list, oldest first
-    std::vector<CFeedNotice> notices;
+    std::vector<CHealthChange> health; // in the order they happened, at most one per kind
 
     std::size_t RowCount() const { return logRows.size() + history.size() + mainRows.size(); }
 };
@@ -46,12 +41,13 @@ public:
     bool PublishHistory(std::vector<CAlarmRow> rowsNewestFirst);
     bool PublishAlarms(const std::vector<CFeedAlarm>& alarms);
     bool PublishLogCleared();
-    bool PublishNotice(const std::string& text, bool bWarning);
+    // A condition's latest change replaces the one still waiting; events add up.
+    bool PublishHealth(const CHealthChange& change);
     // The wake-up could not be delivered: the next publication tries again.
     void WakeFailed();
 
     // The window's side: moves at most nMaxRows rows, shared between the lists, and every
-    // notice, into the slice.
+    // change of health, into the slice.
     // Returns true when more is waiting; the window then comes back by itself.
     bool Take(CFeedSlice& slice, std::size_t nMaxRows);
     // From now on nothing is published and nobody is woken.

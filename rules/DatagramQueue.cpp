@@ -75,11 +75,13 @@ void CDatagramQueue::Stop()
     m_cvReady.notify_all();
 }
 
-std::size_t CDatagramQueue::Discard()
+std::size_t CDatagramQueue::Discard(bool& bDeleteLog)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::size_t count = m_dqTexts.size();
-    m_nTakenEver += count;
+    bDeleteLog = !m_dqDeleteAt.empty();
+    const std::size_t count =
+        static_cast<std::size_t>(m_nQueuedEver - (bDeleteLog ? m_dqDeleteAt.back() : m_nTakenEver));
+    m_nTakenEver = m_nQueuedEver;
     m_dqTexts.clear();
     m_dqDeleteAt.clear();
     m_nQueuedBytes = 0;

@@ -36,8 +36,10 @@ public:
 
     // Wakes every waiter; texts pushed later are still queued and drained.
     void Stop();
-    // Empties the queue and returns how many texts were in it.
-    std::size_t Discard();
+    // Empties the queue. A delete request still in it is the operator's and stays to be carried
+    // out (bDeleteLog); the texts before it would have gone with the file. Returns how many texts
+    // came after the last request, or were queued at all when there is none.
+    std::size_t Discard(bool& bDeleteLog);
 
     // Drops counted since the last call.
     std::size_t TakeDropped();

@@ -68,7 +68,9 @@ TEST(DatagramQueueTest, DropsAndCountsWhenFullButNeverADeleteRequest)
     EXPECT_FALSE(byBytes.Push("")) << "3 bytes left cannot hold even an empty text";
     ASSERT_EQ(byBytes.Take(intake, 1, 0ms), TakeResult::Taken);
     EXPECT_TRUE(byBytes.Push("cccc")) << "taking a text frees its bytes";
-    EXPECT_EQ(byBytes.Discard(), 2u);
+    bool bDeleteLog = true;
+    EXPECT_EQ(byBytes.Discard(bDeleteLog), 2u);
+    EXPECT_FALSE(bDeleteLog);
     EXPECT_TRUE(byBytes.Push("dddd")) << "discarding frees every byte";
     EXPECT_TRUE(byBytes.Push("eeee"));
 }
@@ -266,7 +268,7 @@ TEST(AlarmFeedTest, WakesTheWindowOnceUntilItHasTakenEverythingAndNotAfterClosin
     CAlarmFeed feed;
     EXPECT_TRUE(feed.PublishAlarms({Alarm(1)}));
     EXPECT_FALSE(feed.PublishAlarms({Alarm(2)})) << "already woken";
-    EXPECT_FALSE(feed.PublishNotice("n", true));
+    EXPECT_FALSE(feed.PublishHealth({HealthKind::Port, true, ErrorDetail(10048)}));
     CFeedSlice slice;
     EXPECT_TRUE(feed.Take(slice, 1)) << "one row is still waiting";
     EXPECT_FALSE(feed.PublishAlarms({Alarm(3)})) << "the window comes back by itself";
@@ -275,7 +277,14 @@ TEST(AlarmFeedTest, WakesTheWindowOnceUntilItHasTakenEverythingAndNotAfterClosin
     EXPECT_EQ(slice.mainRows.size(), 2u) << "the first slice took one";
     EXPECT_TRUE(feed.PublishLogCleared());
     feed.WakeFailed();
-    EXPECT_TRUE(feed.PublishNotice("again", false)) << "a lost wake-up is sent again";
+    EXPECT_TRUE(feed.PublishHealth({HealthKind::Port, false, {}})) << "a lost wake-up is sent again";
+    // Each kind waits once: a condition's latest change, an event's total.
+    feed.PublishHealth({HealthKind::Dropped, true, CountDetail(5)});
+    feed.PublishHealth({HealthKind::Dropped, true, CountDetail(7)});
+    feed.Take(slice, 10);
+    ASSERT_EQ(slice.health.size(), 2u);
+    EXPECT_FALSE(slice.health[0].bSet) << "the port's clear replaced its set";
+    EXPECT_EQ(slice.health[1].detail.nCount, 12u);
     feed.Close();
     EXPECT_FALSE(feed.PublishAlarms({Alarm(4)}));
     EXPECT_FALSE(feed.Take(slice, 10));

@@ -1,4 +1,5 @@
 #include "AlarmRules.h"
+#include "Health.h"
 
 #include <gtest/gtest.h>
 
@@ -200,6 +201,71 @@ TEST(AlarmRulesTest, LoggedAlarmReadsBackAsLive)
         const Fields live = FieldsOf(record);
         EXPECT_EQ(columns, std::vector<std::string>(live.begin(), live.end())) << text;
     }
+}
+
+TEST(HealthTest, EachConditionTellsWhatStopsMonitoringAndEachChangeIsAnnouncedOnce)
+{
+    CHealthDetail v4Held = ErrorDetail(10048), v6Only, bothDiffer = ErrorDetail(10048), session = ErrorDetail(10048);
+    v4Held.nErrorV6 = NO_SUCH_FAMILY;
+    v6Only.nErrorV6 = 10013;
+    bothDiffer.nErrorV6 = 10013;
+    session.nSession = 2;
+    CHealthDetail memory = CountDetail(100000), folder = ErrorDetail(2);
+    memory.nDropped = 7;
+    folder.strFolder = "D:\\告警";
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {HealthText(HealthKind::Port, v4Held), "未在接收告警：UDP 6000 被另一个程序占用（Winsock 错误 10048）"},
+        {HealthText(HealthKind::Port, ErrorDetail(10048)), "未在接收 IPv4 告警：UDP 6000 被另一个程序占用（Winsock 错误 10048）"},
+        {HealthText(HealthKind::Port, v6Only), "未在接收 IPv6 告警：UDP 6000 被系统保留或禁止访问（Winsock 错误 10013）"},
+        {HealthText(HealthKind::Port, bothDiffer),
+         "未在接收告警：IPv4 UDP 6000 被另一个程序占用（Winsock 错误 10048），IPv6 UDP 6000 被系统保留或禁止访问（Winsock 错误 10013）"},
+        {HealthText(HealthKind::Port, session), "未在接收告警：UDP 6000 由会话 2 中运行的进程监控程序使用，告警发往那里"},
+        {HealthText(HealthKind::Log, ErrorDetail(32)), "无法写入告警日志 myfile.txt，另一个程序正在使用它（Windows 错误 32），告警暂存于内存中"},
+        {HealthText(HealthKind::Log, ErrorDetail(112)), "无法写入告警日志 myfile.txt，磁盘已满（Windows 错误 112），告警暂存于内存中"},
+        {HealthText(HealthKind::Memory, memory), "100000 条数据报暂存于内存中，尚未写入告警日志，最早的 7 条已丢弃"},
+        {HealthText(HealthKind::Stalled, {}), "告警日志的文件操作已超过 10 秒未完成，新告警暂不显示"},
+        {HealthText(HealthKind::History, ErrorDetail(5)),
+         "无法读取告警日志 myfile.txt 中的历史记录，没有权限，或另一个程序正在使用它（Windows 错误 5），日志页只列出本次收到的告警"},
+        {HealthText(HealthKind::Folder, folder), "无法进入工作文件夹 D:\\告警（Windows 错误 2），告警日志改写在程序所在的文件夹中"},
+        {HealthText(HealthKind::Archive, ErrorDetail(1)), "无法归档告警日志 myfile.txt（Windows 错误 1），日志继续写入原文件"},
+        {HealthText(HealthKind::Dropped, CountDetail(12)), "告警过多，接收队列已满，已丢弃 12 条数据报"},
+        {HealthText(HealthKind::DeleteFailed, ErrorDetail(32)),
+         "无法删除告警日志 myfile.txt，另一个程序正在使用它（Windows 错误 32），其中的记录仍全部保留"},
+    };
+    for (const auto& [text, expected] : texts)
+        EXPECT_EQ(text, expected);
+
+    CHealth health;
+    const auto announced = [&health](std::uint64_t nNow) {
+        std::vector<std::string> shown;
+        for (const CAnnouncement& announcement : health.Due(nNow)) {
+            shown.push_back(announcement.text);
+            health.Announced(announcement.kind, nNow);
+        }
+        return shown;
+    };
+    EXPECT_TRUE(health.Apply({HealthKind::Port, true, v4Held}, 0));
+    EXPECT_TRUE(health.Apply({HealthKind::Memory, true, CountDetail(3)}, 0)) << "the line shows the lines held";
+    EXPECT_FALSE(health.Apply({HealthKind::Port, true, v4Held}, 0)) << "a retry that fails the same way is no change";
+    EXPECT_TRUE(health.Apply({HealthKind::Port, false, {}}, 0));
+    EXPECT_TRUE(health.Apply({HealthKind::Port, true, ErrorDetail(10013)}, 0));
+    EXPECT_EQ(health.Line(), "未在接收 IPv4 告警：UDP 6000 被系统保留或禁止访问（Winsock 错误 10013）；3 条数据报暂存于内存中，尚未写入告警日志");
+    EXPECT_TRUE(health.IsFailing());
+    EXPECT_EQ(announced(0), std::vector<std::string>{HealthText(HealthKind::Port, ErrorDetail(10013))})
+        << "one slot per kind, the latest wins; lines held say nothing of their own until some are dropped";
+    EXPECT_TRUE(health.Apply({HealthKind::Memory, true, memory}, 0));
+    EXPECT_TRUE(health.Apply({HealthKind::Port, false, {}}, 0));
+    EXPECT_TRUE(health.Apply({HealthKind::Memory, false, {}}, 0));
+    EXPECT_EQ(announced(0), std::vector<std::string>{"已开始监听 UDP 端口 6000"});
+    EXPECT_FALSE(health.IsFailing());
+    EXPECT_EQ(health.Line(), "");
+    // Events come at most once a minute, with their running total.
+    health.Apply({HealthKind::Dropped, true, CountDetail(5)}, 1000);
+    EXPECT_EQ(announced(1000), std::vector<std::string>{HealthText(HealthKind::Dropped, CountDetail(5))});
+    health.Apply({HealthKind::Dropped, true, CountDetail(2)}, 2000);
+    health.Apply({HealthKind::Dropped, true, CountDetail(3)}, 3000);
+    EXPECT_TRUE(announced(60999).empty());
+    EXPECT_EQ(announced(61000), std::vector<std::string>{HealthText(HealthKind::Dropped, CountDetail(10))});
 }
 
 } // namespace

@@ -132,19 +132,19 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMillisecon
     return true;
 }
 
-void SendDatagram(const std::string& bytes, unsigned short nPort)
+void SendDatagram(const std::string& bytes, unsigned short nPort, bool bIpv6)
 {
-    CUdpSender(nPort).Send(bytes);
+    CUdpSender(nPort, bIpv6).Send(bytes);
 }
 
-CUdpSender::CUdpSender(unsigned short nPort) : m_socket(INVALID_SOCKET), m_nPort(nPort)
+CUdpSender::CUdpSender(unsigned short nPort, bool bIpv6) : m_socket(INVALID_SOCKET), m_nPort(nPort), m_bIpv6(bIpv6)
 {
     WSADATA wsaData;
     const int nStarted = ::WSAStartup(MAKEWORD(2, 2), &wsaData);
     m_bStarted = nStarted == 0;
     EXPECT_EQ(nStarted, 0) << "WSAStartup";
     if (m_bStarted)
-        m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+        m_socket = ::socket(bIpv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
     m_bFailed = m_socket == INVALID_SOCKET;
     EXPECT_FALSE(m_bFailed) << "no UDP socket: error " << ::WSAGetLastError();
 }
@@ -159,12 +159,18 @@ CUdpSender::~CUdpSender()
 
 void CUdpSender::Send(const std::string& bytes)
 {
+    sockaddr_in6 to6{};
+    to6.sin6_family = AF_INET6;
+    to6.sin6_port = htons(m_nPort);
+    to6.sin6_addr = in6addr_loopback;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(m_nPort);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int nSent = ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0,
-                               reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    const int nSent = m_bIpv6 ? ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0,
+                                         reinterpret_cast<sockaddr*>(&to6), sizeof(to6))
+                              : ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0,
+                                         reinterpret_cast<sockaddr*>(&to), sizeof(to));
     // Once is enough to hear of it: a broken socket fails every send after.
     if (nSent != static_cast<int>(bytes.size()) && !std::exchange(m_bFailed, true))
         ADD_FAILURE() << "sendto of " << bytes.size() << " bytes: error " << ::WSAGetLastError();

@@ -69,14 +69,14 @@ private:
     std::thread m_thread;
 };
 
-// Sends one datagram with exactly these bytes to 127.0.0.1.
-void SendDatagram(const std::string& bytes, unsigned short nPort = 6000);
+// Sends one datagram with exactly these bytes to 127.0.0.1, or to ::1.
+void SendDatagram(const std::string& bytes, unsigned short nPort = 6000, bool bIpv6 = false);
 
 // One socket for many datagrams, for senders that must keep up with a storm. A failed call is a
 // failure of the running test, from any thread.
 class CUdpSender {
 public:
-    explicit CUdpSender(unsigned short nPort = 6000);
+    explicit CUdpSender(unsigned short nPort = 6000, bool bIpv6 = false);
     CUdpSender(const CUdpSender&) = delete;
     CUdpSender& operator=(const CUdpSender&) = delete;
     ~CUdpSender();
@@ -86,6 +86,7 @@ private:
     bool m_bStarted = false;
     UINT_PTR m_socket;
     unsigned short m_nPort;
+    bool m_bIpv6;
     bool m_bFailed = false;
 };
 

@@ -52,7 +52,7 @@ TEST(AlarmLogTest, ADeleteOrArchiveThatFailsKeepsTheFileAndItsWaitingLines)
     HANDLE hHeld = HoldLog(FILE_SHARE_READ | FILE_SHARE_WRITE);
     ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
     EXPECT_NE(log.Delete(), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_FALSE(log.Archive());
+    EXPECT_EQ(log.Archive(), ArchiveResult::Failed);
     EXPECT_EQ(log.Append({"two"}), LogHealth::Unchanged);
     ::CloseHandle(hHeld);
     EXPECT_EQ(ReadFileBytes(ALARM_LOG_FILE), "one\r\ntwo\r\n");
@@ -61,12 +61,12 @@ TEST(AlarmLogTest, ADeleteOrArchiveThatFailsKeepsTheFileAndItsWaitingLines)
     hHeld = HoldLog(FILE_SHARE_READ);
     ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
     EXPECT_EQ(log.Append({"three"}), LogHealth::Failing);
-    EXPECT_FALSE(log.Archive()) << "an archive must hold every line so far";
+    EXPECT_EQ(log.Archive(), ArchiveResult::Deferred) << "an archive must hold every line so far";
     EXPECT_NE(log.Delete(), static_cast<DWORD>(ERROR_SUCCESS));
     ::CloseHandle(hHeld);
     EXPECT_TRUE(WaitUntil([&log] { return log.Append({}) == LogHealth::Recovered; }));
     EXPECT_EQ(ReadFileBytes(ALARM_LOG_FILE), "one\r\ntwo\r\nthree\r\n");
-    EXPECT_TRUE(log.Archive());
+    EXPECT_EQ(log.Archive(), ArchiveResult::Archived);
     EXPECT_FALSE(FileExists(ALARM_LOG_FILE));
 }
 
@@ -89,7 +89,7 @@ TEST(AlarmLogTest, AHoldOfAMomentWithoutDeleteSharingHoldsUpNoAppendArchiveOrDel
         return bDone;
     };
     EXPECT_TRUE(heldAround([&log] { return log.Append({"two"}) == LogHealth::Unchanged; }));
-    EXPECT_TRUE(heldAround([&log] { return log.Archive(); }));
+    EXPECT_TRUE(heldAround([&log] { return log.Archive() == ArchiveResult::Archived; }));
     const std::vector<std::wstring> archives = LogArchives();
     ASSERT_EQ(archives.size(), 1u);
     EXPECT_EQ(ReadFileBytes(archives[0]), "one\r\ntwo\r\n");
@@ -107,9 +107,9 @@ TEST(AlarmLogTest, TwoArchivesWithinOneSecondAreBothKeptInTheirOrder)
         CTempDir dir;
         CAlarmLog log;
         ASSERT_EQ(log.Append({"first"}), LogHealth::Unchanged);
-        ASSERT_TRUE(log.Archive());
+        ASSERT_EQ(log.Archive(), ArchiveResult::Archived);
         ASSERT_EQ(log.Append({"second"}), LogHealth::Unchanged);
-        ASSERT_TRUE(log.Archive());
+        ASSERT_EQ(log.Archive(), ArchiveResult::Archived);
         const std::vector<std::wstring> archives = LogArchives();
         ASSERT_EQ(archives.size(), 2u);
         EXPECT_EQ(ReadFileBytes(archives[0]), "first\r\n");

@@ -4,6 +4,8 @@
 
 #include "FloodSupport.h"
 
+#include <malloc.h>
+
 namespace {
 
 using CFaultTest = CMonitorWindowTest;
@@ -69,7 +71,67 @@ TEST_F(CFaultTest, WithoutTheImageFolderTheCaptionButtonsAreBareAndAlarmsStillSh
     EXPECT_EQ(AlarmList().GetItemCount(), 1);
 }
 
-TEST_F(CFaultTest, ClosingInAStormLeavesOnlyWholeLines)
+// A thread that takes the process heap's lock and the C runtime's, on request: a thread left
+// suspended while it holds one would stop every other thread at its next allocation.
+class CHeapProbe {
+public:
+    CHeapProbe() : m_hThread(::CreateThread(nullptr, 0, &CHeapProbe::Run, this, 0, nullptr)) {}
+    CHeapProbe(const CHeapProbe&) = delete;
+    CHeapProbe& operator=(const CHeapProbe&) = delete;
+    ~CHeapProbe()
+    {
+        m_bEnd = true;
+        ::SetEvent(m_hGo);
+        ::WaitForSingleObject(m_hThread, CONDITION_DEADLINE);
+    }
+    // False when a lock is not free within a moment; the probe then takes it once it is.
+    bool HeapsFree()
+    {
+        ::ResetEvent(m_hDone);
+        ::SetEvent(m_hGo);
+        return ::WaitForSingleObject(m_hDone, 200) == WAIT_OBJECT_0;
+    }
+
+private:
+    static DWORD WINAPI Run(LPVOID pParam)
+    {
+        auto& probe = *static_cast<CHeapProbe*>(pParam);
+        const HANDLE heaps[] = {::GetProcessHeap(), reinterpret_cast<HANDLE>(_get_heap_handle())};
+        while (::WaitForSingleObject(probe.m_hGo, INFINITE) == WAIT_OBJECT_0 && !probe.m_bEnd) {
+            for (HANDLE hHeap : heaps) {
+                ::HeapLock(hHeap);
+                ::HeapUnlock(hHeap);
+            }
+            ::SetEvent(probe.m_hDone);
+        }
+        return 0;
+    }
+
+    CHandle m_hGo{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    CHandle m_hDone{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> m_bEnd{false};
+    CHandle m_hThread;
+};
+
+// Suspends the writer inside one of its file calls, as behind a share that stopped answering.
+bool SuspendInFileCall(CMonitorDlg& dlg)
+{
+    CHeapProbe probe;
+    return WaitUntil([&] {
+        if (::SuspendThread(dlg.m_hReceiverThread) == static_cast<DWORD>(-1))
+            return false;
+        // Returns once the thread has stopped.
+        CONTEXT context{};
+        context.ContextFlags = CONTEXT_CONTROL;
+        ::GetThreadContext(dlg.m_hReceiverThread, &context);
+        if (dlg.m_pReceiver->FileCallRunningFor(::GetTickCount64()) > 0 && probe.HeapsFree())
+            return true;
+        ::ResumeThread(dlg.m_hReceiverThread);
+        return false;
+    });
+}
+
+TEST_F(CFaultTest, AFileCallThatStallsIsToldAndClosingInAStormLeavesOnlyWholeLines)
 {
     Open();
     CTestThread sender([](const std::atomic<bool>& bGoOn) {
@@ -78,6 +140,14 @@ TEST_F(CFaultTest, ClosingInAStormLeavesOnlyWholeLines)
         }
     });
     ASSERT_TRUE(PumpUntil([] { return FileSize(L"myfile.txt") > 20000; })) << "the storm is not recorded";
+    // The window's watchdog tells of it, whatever the writer does, and takes it back once the
+    // call returns.
+    ASSERT_TRUE(SuspendInFileCall(Dlg())) << "the writer is never caught in a file call";
+    const std::string stalled = HealthText(HealthKind::Stalled, {});
+    EXPECT_TRUE(PumpUntil([&] { return DetailText(IDC_HEALTH_TEXT) == stalled; })) << DetailText(IDC_HEALTH_TEXT);
+    EXPECT_EQ(Dlg().LastBalloonText(), stalled);
+    ::ResumeThread(Dlg().m_hReceiverThread);
+    EXPECT_TRUE(PumpUntil([this] { return DetailText(IDC_HEALTH_TEXT).empty(); })) << DetailText(IDC_HEALTH_TEXT);
     Close();
     sender.Stop();
     // Every line is whole and the lines follow each other from the storm's first, in the order

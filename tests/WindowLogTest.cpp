@@ -166,7 +166,7 @@ TEST_F(CLogTest, AnAlarmAtTheLogPageCapEmptiesItAndArchivesTheFile)
     EXPECT_EQ(AlarmList().GetItemCount(), 2);
 }
 
-TEST_F(CLogTest, ALongLogShowsItsNewestRowsUpToTheCapAndIsArchivedWhole)
+TEST_F(CLogTest, ALongLogShowsItsNewestRowsUpToTheCapAndIsArchivedWholeAtTheCapOrItsSizeBound)
 {
     const std::string log = HistoryLines(0, LIST_CAP + 10);
     WriteFileBytes(L"myfile.txt", log);
@@ -182,6 +182,21 @@ TEST_F(CLogTest, ALongLogShowsItsNewestRowsUpToTheCapAndIsArchivedWhole)
     const std::vector<std::wstring> archives = LogArchives();
     ASSERT_EQ(archives.size(), 1u);
     EXPECT_TRUE(ReadFileBytes(archives[0]) == log + "marker;m;m;m;\r\n");
+
+    // Lines that are no rows grow the file all the same: at 16 MiB it is archived too, and the
+    // lists keep what they show.
+    Close();
+    std::string large = HistoryLines(0, 2);
+    while (large.size() < (16u << 20))
+        large += "\r\n";
+    WriteFileBytes(L"myfile.txt", large);
+    Open();
+    ASSERT_EQ(LogList().GetItemCount(), 2);
+    SendAndSettle({"a;b;c;d;"});
+    EXPECT_TRUE(WaitUntil([] { return LogArchives().size() == 2; })) << "not archived at its size";
+    EXPECT_TRUE(LoggedBytes().substr(log.size() + 15) == large + "a;b;c;d;\r\nmarker;m;m;m;\r\n");
+    EXPECT_EQ(LogList().GetItemCount(), 4);
+    EXPECT_EQ(AlarmList().GetItemCount(), 2);
 }
 
 TEST_F(CLogTest, AtTheCapTheArchivesBeyondAGibibyteGoButNeverTheNewOne)
@@ -238,7 +253,7 @@ TEST_F(CLogTest, AnArchiveThatFailsLeavesTheFileGrowingAndTheNextCapTriesAgain)
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_NE(hReader, INVALID_HANDLE_VALUE);
         SendDatagram("cap;c;c;c;");
-        EXPECT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText() == NOTICE_ARCHIVE_FAILING; }))
+        EXPECT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText().find("无法归档告警日志 myfile.txt") == 0; }))
             << Dlg().LastBalloonText();
         SendAndSettle({});
         EXPECT_TRUE(LogArchives().empty());
@@ -337,7 +352,7 @@ TEST_F(CLogTest, LinesThatCannotBeWrittenAreKeptAndWrittenLaterInOrder)
     // The file is tried again within a second of its last failure.
     EXPECT_TRUE(WaitForLog("one;1;1;1\r\ntwo;2;2;2;\r\nmarker;m;m;m;\r\nthree;3;3;3;\r\nmarker;m;m;m;\r\n"))
         << ReadFileBytes(L"myfile.txt");
-    EXPECT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText() == NOTICE_LOG_RECOVERED; })) << Dlg().LastBalloonText();
+    EXPECT_TRUE(PumpUntil([this] { return Dlg().LastBalloonText() == "告警日志 myfile.txt 已恢复写入"; })) << Dlg().LastBalloonText();
 }
 
 } // namespace

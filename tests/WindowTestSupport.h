@@ -3,7 +3,7 @@
 #pragma once
 
 #include "MonitorDlg.h"
-#include "ReceiverNotices.h"
+#include "Health.h"
 #include "TestSupport.h"
 #include "resource.h"
 
@@ -116,6 +116,8 @@ inline INT_PTR DoModalWithin(CDialog& dlg, DWORD dwDeadline = CONDITION_DEADLINE
 {
     CTickTimer deadline(dwDeadline, [&dlg, dwDeadline] {
         ADD_FAILURE() << "the modal loop still runs after " << dwDeadline / 1000 << " s; ended here";
+        // A menu left open would keep its own loop running inside the dialog's.
+        ::EndMenu();
         dlg.EndDialog(IDABORT);
     });
     return dlg.DoModal();

@@ -11,7 +11,7 @@ TEST_F(CTrayTest, TheRecordHoldsTheIconAndThenEachBalloon)
 {
     Open();
     NOTIFYICONDATAW& data = Dlg().m_trayIconData;
-    EXPECT_EQ(data.cbSize, static_cast<DWORD>(NOTIFYICONDATAW_V3_SIZE));
+    EXPECT_EQ(data.cbSize, static_cast<DWORD>(sizeof(NOTIFYICONDATAW)));
     EXPECT_EQ(data.hWnd, Dlg().GetSafeHwnd());
     EXPECT_EQ(data.uID, 128u);
     EXPECT_EQ(data.uCallbackMessage, 5021u);
@@ -71,7 +71,7 @@ TEST_F(CTrayTest, ABalloonClickShowsTheNewestAlarm)
     EXPECT_EQ(DetailText(IDC_DETAIL_TIME), "m");
 }
 
-TEST_F(CTrayTest, TheShellRestartAddsTheIconAgain)
+TEST_F(CTrayTest, TheShellRestartAddsTheIconAgainAndABalloonItRefusedIsShownOnceItIsThere)
 {
     Open();
     Dlg().DeleteTrayIcon();
@@ -79,6 +79,68 @@ TEST_F(CTrayTest, TheShellRestartAddsTheIconAgain)
     Dlg().SendMessage(TaskbarCreatedMessage());
     EXPECT_TRUE(TrayIconThere(Dlg()));
     EXPECT_EQ(Dlg().m_trayIconData.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+
+    // The icon is gone when the log starts failing: the notice waits for it, and brings it back.
+    Dlg().DeleteTrayIcon();
+    const CHandle hHeld(::CreateFileW(L"myfile.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    SendDatagram("a;b;c;d");
+    ASSERT_TRUE(PumpUntil([this] { return Dlg().m_health.IsSet(HealthKind::Log); }));
+    EXPECT_TRUE(PumpUntil([this] { return Dlg().m_health.Due(::GetTickCount64()).empty() && TrayIconThere(Dlg()); }))
+        << "the notice is not shown";
+    EXPECT_EQ(Dlg().LastBalloonText().find("无法写入告警日志 myfile.txt"), 0u) << Dlg().LastBalloonText();
+}
+
+int IconWidth(HICON hIcon)
+{
+    ICONINFO info{};
+    if (!::GetIconInfo(hIcon, &info))
+        return 0;
+    const CBitmap color(info.hbmColor), mask(info.hbmMask);
+    return color.GetSize().cx;
+}
+
+// The system's scaling is read once, when a process starts: the case runs in a second process
+// of this program, started at 144 dpi.
+constexpr wchar_t SCALED_CHILD[] = L"WENDLE_SCALED_CHILD";
+
+TEST_F(CTrayTest, AtTheSystemsScalingTheTrayIconIsItsOwnImageOfThatSize)
+{
+    if (::GetEnvironmentVariableW(SCALED_CHILD, nullptr, 0)) {
+        ASSERT_EQ(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSX), 144) << "not started at 144 dpi";
+        Open();
+        EXPECT_EQ(IconWidth(Dlg().m_trayIconData.hIcon), 24) << "a 16-pixel icon the shell would stretch";
+        return;
+    }
+    HKEY hDesktop = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hDesktop),
+              ERROR_SUCCESS);
+    DWORD dwOld = 0, cbOld = sizeof(dwOld);
+    const bool bHadValue = ::RegQueryValueExW(hDesktop, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&dwOld),
+                                              &cbOld) == ERROR_SUCCESS;
+    const DWORD dwScaled = 144;
+    ::RegSetValueExW(hDesktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwScaled), sizeof(dwScaled));
+    ::SetEnvironmentVariableW(SCALED_CHILD, L"1");
+    wchar_t szExe[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, szExe, MAX_PATH);
+    std::wstring commandLine = QuoteArgument(szExe) + L" --gtest_filter=CTrayTest.AtTheSystemsScalingTheTrayIconIsItsOwnImageOfThatSize";
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION process{};
+    const BOOL bStarted = ::CreateProcessW(szExe, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                           &startup, &process);
+    ::SetEnvironmentVariableW(SCALED_CHILD, nullptr);
+    DWORD dwExit = 1;
+    if (bStarted) {
+        const CHandle hProcess(process.hProcess), hThread(process.hThread);
+        EXPECT_EQ(::WaitForSingleObject(hProcess, CONDITION_DEADLINE * 2), WAIT_OBJECT_0);
+        ::GetExitCodeProcess(hProcess, &dwExit);
+    }
+    if (bHadValue)
+        ::RegSetValueExW(hDesktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwOld), sizeof(dwOld));
+    else
+        ::RegDeleteValueW(hDesktop, L"LogPixels");
+    ::RegCloseKey(hDesktop);
+    ASSERT_TRUE(bStarted);
+    EXPECT_EQ(dwExit, 0u) << "the case failed at 144 dpi; its output is above";
 }
 
 TEST_F(CTrayTest, ExitFromTheTrayMenuEndsAHiddenWindowAndRemovesTheIcon)
@@ -98,6 +160,28 @@ TEST_F(CTrayTest, ExitFromTheTrayMenuEndsAHiddenWindowAndRemovesTheIcon)
     EXPECT_EQ(DoModalWithin(dlg), IDOK);
     ASSERT_TRUE(bIconThere) << "the shell does not answer for the icon: its removal could not be seen";
     EXPECT_TRUE(bIconGoneFirst);
+    ExpectReceiverStopped(dlg);
+}
+
+TEST_F(CTrayTest, AnUpdatesCloseWhileTheTrayMenuIsOpenEndsTheWindow)
+{
+    CMonitorDlg dlg;
+    bool bMenuOpen = false, bMenuReturned = false, bClosedInMenu = false;
+    // One timer opens the menu, whose loop runs inside its tick; the other comes in that loop.
+    const CTickTimer openMenu(200, [&] {
+        if (std::exchange(bMenuOpen, true))
+            return;
+        dlg.SendMessage(WM_TRAY_NOTIFY, 128, WM_RBUTTONUP);
+        bMenuReturned = true;
+    });
+    const CTickTimer closeForUpdate(700, [&] {
+        if (!bMenuOpen || bMenuReturned || std::exchange(bClosedInMenu, true))
+            return;
+        dlg.SendMessage(WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP);
+        dlg.SendMessage(WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    });
+    EXPECT_EQ(DoModalWithin(dlg), IDOK) << "the window outlives the close";
+    EXPECT_TRUE(bClosedInMenu) << "the menu's loop never ran";
     ExpectReceiverStopped(dlg);
 }
 

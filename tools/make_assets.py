@@ -3,7 +3,7 @@
 
 Usage: python3 tools/make_assets.py OUTDIR
 
-Writes wendle.ico, main_bg.bmp, log_bg.bmp, state_ok.bmp and state_alarm.bmp into
+Writes wendle.ico, wendle_warning.ico, main_bg.bmp, log_bg.bmp, state_ok.bmp and state_alarm.bmp into
 OUTDIR (compiled in by windres) and the caption-button bitmaps into OUTDIR/image
 (loaded from disk at run time with LoadImage(LR_LOADFROMFILE)).
 
@@ -226,11 +226,13 @@ ORANGE_DARK = (226, 112, 10)
 BULB_GLOSS = (255, 214, 160)
 METAL = (112, 114, 124)
 SIGNAL_BLUE = (28, 110, 205)
+WARNING_RED = (214, 32, 32)
 
 
-def draw_icon(size):
+def draw_icon(size, warning=False):
     """The bulb and signal at size x size pixels: the 128-pixel drawing scaled, so each
-    small image is the same picture pre-scaled rather than left for Windows to shrink."""
+    small image is the same picture pre-scaled rather than left for Windows to shrink.
+    The warning variant puts a warning sign where the signal is, large enough to read at 16."""
     k = size / 128.0
     c = Canvas(size, size, WHITE)
     gx, gy, gr = 54 * k, 52 * k, 32 * k   # the bulb's glass globe
@@ -255,6 +257,9 @@ def draw_icon(size):
     c.round_rect(gx - 14 * k, gy + 55 * k, gx + 14 * k, gy + 62 * k, 3 * k, METAL)
     c.round_rect(gx - 7 * k, gy + 63 * k, gx + 7 * k, gy + 69 * k, 3 * k, METAL)
 
+    if warning:
+        draw_warning_sign(c, k)
+        return c
     # Wireless signal: a white halo first so it cuts cleanly across the bulb.
     sx, sy = 99 * k, 118 * k
     radii = (15 * k, 27 * k, 39 * k)
@@ -265,6 +270,17 @@ def draw_icon(size):
         c.arc(sx, sy, r, 9 * k, -130, -50, SIGNAL_BLUE)
     c.disc(sx, sy, 7 * k, SIGNAL_BLUE)
     return c
+
+
+def draw_warning_sign(c, k):
+    """A red triangle with a white exclamation mark over the lower right, white-haloed."""
+    top, left, right, bottom = (90 * k, 22 * k), (54 * k, 124 * k), (126 * k, 124 * k), 124 * k
+    halo = 7 * k
+    c.polygon([(top[0], top[1] - halo * 1.6), (left[0] - halo * 1.2, bottom + halo * 0.5),
+               (right[0] + halo * 1.2, bottom + halo * 0.5)], WHITE)
+    c.polygon([top, left, right], WARNING_RED)
+    c.round_rect(85 * k, 54 * k, 95 * k, 98 * k, 4 * k, WHITE)
+    c.disc(90 * k, 111 * k, 6.5 * k, WHITE)
 
 
 # The small sizes are those Windows asks for at 100% to 300% scaling (the small icon of the tray
@@ -363,6 +379,8 @@ def main(argv):
     os.makedirs(image_dir, exist_ok=True)
 
     write(os.path.join(out, "wendle.ico"), ico32_bytes([draw_icon(size) for size in ICON_SIZES]))
+    write(os.path.join(out, "wendle_warning.ico"),
+          ico32_bytes([draw_icon(size, warning=True) for size in ICON_SIZES]))
     write(os.path.join(out, "main_bg.bmp"), bmp24_bytes(draw_main_bg()))
     write(os.path.join(out, "log_bg.bmp"), bmp24_bytes(Canvas(1183, 544, GREY_BG)))
     write(os.path.join(out, "state_ok.bmp"), bmp24_bytes(draw_state("ok")))
