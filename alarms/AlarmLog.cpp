@@ -142,8 +142,8 @@ std::vector<CAlarmRow> CAlarmLog::ReadTail(std::size_t nMaxRows)
     const CFileCall call(m_nCallSince);
     m_dwReadError = ERROR_SUCCESS;
     DWORD dwError = ERROR_SUCCESS;
-    const CHandle hFile = OpenLog(GENERIC_READ, OPEN_EXISTING, !m_bStopping, m_hStop, dwError);
-    if (!hFile) {
+    const CFile hFile = OpenLog(GENERIC_READ, OPEN_EXISTING, !m_bStopping, m_hStop, dwError);
+    if (!hFile.IsValid()) {
         if (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND)
             m_dwReadError = dwError;
         return {};
@@ -230,8 +230,8 @@ LogHealth CAlarmLog::Write(bool bForce)
     m_nLastTry = now;
     // Once the file is known to fail, or the close is under way, each try is a single one.
     DWORD dwError = ERROR_SUCCESS;
-    const CHandle hFile = OpenLog(GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, IsPatient(), m_hStop, dwError);
-    if (hFile) {
+    const CFile hFile = OpenLog(GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, IsPatient(), m_hStop, dwError);
+    if (hFile.IsValid()) {
         // The oldest lines were the ones dropped, so the lines that count them go first.
         std::string bytes = LossLines();
         for (const std::string& line : m_dqPending)

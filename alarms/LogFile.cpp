@@ -49,6 +49,7 @@ template <typename TAttempt> DWORD RetryWhileHeld(bool bRetry, HANDLE hStop, TAt
 }
 
 struct CFindPolicy {
+    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
     static void Release(HANDLE hFind) { ::FindClose(hFind); }
 };
 
@@ -57,10 +58,9 @@ std::vector<CArchiveFile> FindArchives()
 {
     std::vector<CArchiveFile> archives;
     WIN32_FIND_DATAW found;
-    HANDLE hFirst = ::FindFirstFileW(L"myfile-*.txt", &found);
-    if (hFirst == INVALID_HANDLE_VALUE)
+    const CHandleOwner<HANDLE, CFindPolicy> hFind(::FindFirstFileW(L"myfile-*.txt", &found));
+    if (!hFind.IsValid())
         return archives;
-    const CHandleOwner<HANDLE, CFindPolicy> hFind(hFirst);
     do {
         std::string key;
         const std::string name = Narrow(found.cFileName);
@@ -72,15 +72,15 @@ std::vector<CArchiveFile> FindArchives()
 
 } // namespace
 
-CHandle OpenLog(DWORD dwAccess, DWORD dwDisposition, bool bRetry, HANDLE hStop, DWORD& dwError)
+CFile OpenLog(DWORD dwAccess, DWORD dwDisposition, bool bRetry, HANDLE hStop, DWORD& dwError)
 {
-    HANDLE hFile = INVALID_HANDLE_VALUE;
+    CFile hFile;
     dwError = RetryWhileHeld(bRetry, hStop, [&] {
-        hFile = ::CreateFileW(ALARM_LOG_FILE, dwAccess, LOG_SHARING, nullptr, dwDisposition, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-        return hFile != INVALID_HANDLE_VALUE;
+        hFile.Attach(::CreateFileW(ALARM_LOG_FILE, dwAccess, LOG_SHARING, nullptr, dwDisposition, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+        return hFile.IsValid();
     });
-    return CHandle(hFile == INVALID_HANDLE_VALUE ? nullptr : hFile);
+    return hFile;
 }
 
 DWORD MoveWhileHeld(const wchar_t* pszFrom, const wchar_t* pszTo, bool bRetry, HANDLE hStop)
@@ -90,11 +90,10 @@ DWORD MoveWhileHeld(const wchar_t* pszFrom, const wchar_t* pszTo, bool bRetry, H
 
 bool ReadWholeFile(const wchar_t* pszPath, std::string& bytes)
 {
-    HANDLE hOpened = ::CreateFileW(pszPath, GENERIC_READ, LOG_SHARING, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr);
-    if (hOpened == INVALID_HANDLE_VALUE)
+    const CFile hFile(
+        ::CreateFileW(pszPath, GENERIC_READ, LOG_SHARING, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile.IsValid())
         return false;
-    const CHandle hFile(hOpened);
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(hFile, &size) || size.QuadPart > (LONGLONG{1} << 30))
         return false;
@@ -108,11 +107,10 @@ bool WriteWholeFile(const wchar_t* pszPath, const std::string& bytes)
 {
     const std::wstring temporary = std::wstring(pszPath) + L".new";
     {
-        HANDLE hCreated = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hCreated == INVALID_HANDLE_VALUE)
+        const CFile hFile(
+            ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!hFile.IsValid())
             return false;
-        const CHandle hFile(hCreated);
         DWORD written = 0;
         if (!::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
             written != bytes.size() || !::FlushFileBuffers(hFile)) {

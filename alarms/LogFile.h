@@ -11,7 +11,7 @@
 // The log, or an empty owner and the error. A program that holds it without sharing it (rare:
 // viewers, backup and indexing share it) gets a moment to let go unless bRetry is false; the
 // wait ends early once hStop (may be null) is set.
-CHandle OpenLog(DWORD dwAccess, DWORD dwDisposition, bool bRetry, HANDLE hStop, DWORD& dwError);
+CFile OpenLog(DWORD dwAccess, DWORD dwDisposition, bool bRetry, HANDLE hStop, DWORD& dwError);
 // Renames the file, waiting the same way for a program whose open handle refuses it. Returns
 // the error, or ERROR_SUCCESS.
 DWORD MoveWhileHeld(const wchar_t* pszFrom, const wchar_t* pszTo, bool bRetry, HANDLE hStop);

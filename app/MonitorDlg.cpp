@@ -9,8 +9,6 @@
 namespace {
 
 constexpr int ALARM_COLUMN_WIDTH = 130;
-// The alarm list's images: the green state, then the red alarm disc.
-constexpr int ALARM_IMAGE = 1;
 // The log page's place on the main window's client area, in pixels.
 constexpr int LOG_PAGE_X = 10;
 constexpr int LOG_PAGE_Y = 100;
@@ -24,11 +22,6 @@ constexpr int ALARM_PAGE_CONTROLS[] = {
 // The detail control of each list column.
 constexpr int DETAIL_CONTROLS[] = {IDC_DETAIL_AP, IDC_DETAIL_TIME, IDC_DETAIL_TYPE, IDC_DETAIL_CONTENT};
 
-struct CColumn {
-    const char* pszHeading;
-};
-constexpr CColumn ALARM_COLUMNS[] = {{"Ap名称"}, {"日志时间"}, {"告警类型"}, {"告警内容"}};
-
 } // namespace
 
 POINT MinimizedIconPosition(SIZE client, SIZE icon)
@@ -37,7 +30,7 @@ POINT MinimizedIconPosition(SIZE client, SIZE icon)
 }
 
 CMonitorDlg::CMonitorDlg(CWnd* pParent)
-    : CDialog(IDD_MAIN, pParent),
+    : CWindowImpl(IDD_MAIN, pParent),
       m_hIcon(::LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
       // The window's small icon from its own image at the small-icon size, not the big one shrunk.
       m_hSmallIcon(static_cast<HICON>(::LoadImageW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
@@ -66,8 +59,6 @@ const CMessageMap& CMonitorDlg::GetThisMessageMap()
                                        .OnCommand(IDCANCEL, &CMonitorDlg::ShowLogPage)
                                        .OnLButtonDown(&CMonitorDlg::OnLButtonDown)
                                        .OnNotify(IDC_ALARM_LIST, NM_CLICK, &CMonitorDlg::OnClickAlarmList)
-                                       .OnNotify(IDC_ALARM_LIST, LVN_GETDISPINFOW, &CMonitorDlg::OnGetDispInfoAlarmList)
-                                       .OnNotify(IDC_ALARM_LIST, LVN_DELETEALLITEMS, &CMonitorDlg::OnDeleteAllItems)
                                        .OnCommand(IDC_BTN_HIDE, &CMonitorDlg::OnBtnHide)
                                        .OnCommand(IDC_BTN_MIN, &CMonitorDlg::OnBtnMin)
                                        .OnCommand(IDC_BTN_CLOSE, &CMonitorDlg::OnCloseApp)
@@ -84,11 +75,6 @@ const CMessageMap& CMonitorDlg::GetThisMessageMap()
                                        .OnQueryEndSession(&CMonitorDlg::OnQueryEndSession)
                                        .OnEndSession(&CMonitorDlg::OnEndSession);
     return map;
-}
-
-const CMessageMap& CMonitorDlg::GetMessageMap() const
-{
-    return GetThisMessageMap();
 }
 
 void CMonitorDlg::DoDataExchange(CDataExchange* pDX)
@@ -123,7 +109,7 @@ BOOL CMonitorDlg::OnInitDialog()
     g_pLogPage->Create(IDD_LOG_PAGE, this);
     g_pLogPage->SetReceiver(m_pReceiver.get());
     // The page starts hidden: its list's drawing is held until it shows.
-    g_pLogPage->HoldRedraw();
+    g_pLogPage->m_logList.HoldRedraw();
 
     LoadIcons();
     AddTrayIconUntilThere();
@@ -141,21 +127,7 @@ BOOL CMonitorDlg::OnInitDialog()
     m_btnHide.LoadImages("image\\hide_1.bmp", "image\\hide.bmp", "image\\hide_2.bmp", "image\\hide.bmp");
     m_btnHide.SetWindowText("");
 
-    m_imageList.Create(24, 16, ILC_COLOR32 | ILC_MASK, 0, 1);
-    {
-        CBitmap bmpOk, bmpAlarm;
-        bmpOk.LoadBitmap(IDB_STATE_OK);
-        m_imageList.Add(bmpOk, RGB(255, 255, 255));
-        bmpAlarm.LoadBitmap(IDB_STATE_ALARM);
-        m_imageList.Add(bmpAlarm, RGB(255, 255, 255));
-    }
-
-    m_alarmList.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    m_alarmList.SetExtendedStyle(m_alarmList.GetExtendedStyle() | LVS_EX_SUBITEMIMAGES);
-    for (int nColumn = 0; nColumn < static_cast<int>(std::size(ALARM_COLUMNS)); ++nColumn)
-        m_alarmList.InsertColumn(nColumn, ALARM_COLUMNS[nColumn].pszHeading, LVCFMT_LEFT, ALARM_COLUMN_WIDTH);
-    // Without LVS_SHAREIMAGELISTS the list destroys its image list with itself: it owns it now.
-    m_alarmList.SetImageList(m_imageList.Detach(), LVSIL_SMALL);
+    m_alarmList.Setup(ALARM_COLUMN_WIDTH, true);
 
     // The start-up balloon, then whatever is known to stop monitoring already.
     ShowHealth();
@@ -215,12 +187,12 @@ void CMonitorDlg::ShowAlarmPage()
     ReleaseShownListRedraw();
     if (g_pLogPage) {
         g_pLogPage->ShowWindow(SW_HIDE);
-        g_pLogPage->HoldRedraw();
+        g_pLogPage->m_logList.HoldRedraw();
         g_pLogPage->UpdateData(FALSE);
     }
     for (int nID : ALARM_PAGE_CONTROLS)
         ::ShowWindow(GetDlgItem(nID), nID == IDC_DETAIL_ICON ? SW_HIDE : SW_SHOW);
-    m_alarmList.ResumeRedraw();
+    m_alarmList.ReleaseRedraw();
     m_bLogPageShown = false;
 }
 
@@ -234,11 +206,11 @@ void CMonitorDlg::ShowLogPage()
         g_pLogPage->ShowWindow(SW_SHOW);
         ::SetWindowPos(g_pLogPage->GetSafeHwnd(), HWND_TOP, LOG_PAGE_X, LOG_PAGE_Y, rcPage.right - rcPage.left,
                        rcPage.bottom - rcPage.top, SWP_FRAMECHANGED);
-        g_pLogPage->ReleaseRedraw();
+        g_pLogPage->m_logList.ReleaseRedraw();
     }
     for (int nID : ALARM_PAGE_CONTROLS)
         ::ShowWindow(GetDlgItem(nID), SW_HIDE);
-    m_alarmList.SetRedraw(FALSE);
+    m_alarmList.HoldRedraw();
     m_bLogPageShown = true;
 }
 
@@ -251,27 +223,11 @@ void CMonitorDlg::ShowAlarmDetails(int nRow)
     }
 }
 
-void CMonitorDlg::OnDeleteAllItems(NMHDR*, LRESULT* pResult)
-{
-    // The rows carry no data of ours: emptying a full list needs no word about each of them.
-    *pResult = TRUE;
-}
-
 void CMonitorDlg::OnClickAlarmList(NMHDR* pNMHDR, LRESULT* pResult)
 {
     const auto* pActivate = reinterpret_cast<const NMITEMACTIVATE*>(pNMHDR);
     if (pActivate->iItem != -1)
         ShowAlarmDetails(pActivate->iItem);
-    *pResult = 0;
-}
-
-void CMonitorDlg::OnGetDispInfoAlarmList(NMHDR* pNMHDR, LRESULT* pResult)
-{
-    // Every row asks for its image: each is an alarm, marked with the red disc in its first
-    // column. The list shows sub-item images too, and asks for those: they have none.
-    auto* pInfo = reinterpret_cast<NMLVDISPINFOW*>(pNMHDR);
-    if (pInfo->item.mask & LVIF_IMAGE)
-        pInfo->item.iImage = pInfo->item.iSubItem == 0 ? ALARM_IMAGE : I_IMAGENONE;
     *pResult = 0;
 }
 

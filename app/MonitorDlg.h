@@ -21,10 +21,11 @@ constexpr wchar_t MONITOR_WINDOW_PROPERTY[] = L"Wendle.Monitor";
 // Where the icon goes in a minimised window's client area: centred, halves truncated toward zero.
 POINT MinimizedIconPosition(SIZE client, SIZE icon);
 
-class CMonitorDlg : public CDialog {
+class CMonitorDlg : public CWindowImpl<CMonitorDlg, CDialog> {
 public:
     explicit CMonitorDlg(CWnd* pParent = nullptr);
     ~CMonitorDlg() override;
+    static const CMessageMap& GetThisMessageMap();
 
     void ShowAlarmPage();
     void ShowLogPage();
@@ -47,7 +48,7 @@ public:
 
     CHandle m_hReceiverThread;
     int m_nAlarmToShow = 0;
-    CListCtrl m_alarmList;
+    CAlarmListCtrl m_alarmList;
     CStatic m_detailIcon;
     CSkinBtn m_btnHide;
     CSkinBtn m_btnMin;
@@ -56,7 +57,6 @@ public:
     CStatic m_healthText;
     HICON m_hIcon;
     HICON m_hSmallIcon;
-    CImageList m_imageList;
     CBitmap m_bgBitmap;
     NOTIFYICONDATAW m_trayIconData;
     CHealth m_health;
@@ -65,8 +65,6 @@ public:
     std::unique_ptr<CAlarmReceiver> m_pReceiver;
 
 protected:
-    const CMessageMap& GetMessageMap() const override;
-    static const CMessageMap& GetThisMessageMap();
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL PreTranslateMessage(MSG* pMsg) override;
     BOOL OnInitDialog() override;
@@ -78,8 +76,6 @@ protected:
     HCURSOR OnQueryDragIcon();
     void OnLButtonDown(UINT nFlags, POINT point);
     void OnClickAlarmList(NMHDR* pNMHDR, LRESULT* pResult);
-    void OnGetDispInfoAlarmList(NMHDR* pNMHDR, LRESULT* pResult);
-    void OnDeleteAllItems(NMHDR* pNMHDR, LRESULT* pResult);
     void OnBtnHide();
     void OnBtnMin();
     void InvalidateControl(int nID);

@@ -89,11 +89,8 @@ LRESULT CMonitorDlg::OnAlarmFeed(WPARAM, LPARAM)
 void CMonitorDlg::SetShownListRedraw(BOOL bRedraw)
 {
     // The hidden page's list has its drawing held for as long as it is hidden.
-    if (m_bLogPageShown) {
-        bRedraw ? g_pLogPage->ReleaseRedraw() : g_pLogPage->HoldRedraw();
-        return;
-    }
-    bRedraw ? m_alarmList.ResumeRedraw() : m_alarmList.SetRedraw(FALSE);
+    CAlarmListCtrl& list = m_bLogPageShown ? g_pLogPage->m_logList : m_alarmList;
+    bRedraw ? list.ReleaseRedraw() : list.HoldRedraw();
 }
 
 void CMonitorDlg::HoldShownListRedraw()
@@ -144,13 +141,14 @@ void CMonitorDlg::ApplyFeed()
     do {
         CFeedSlice slice;
         bMore = m_pReceiver->Feed().Take(slice, FEED_SLICE_ROWS);
+        CAlarmListCtrl& logList = g_pLogPage->m_logList;
         if (slice.bClearLog)
-            g_pLogPage->Empty();
-        g_pLogPage->InsertRowsOnTop(slice.logRows);
-        g_pLogPage->AppendRows(slice.history);
+            logList.Empty();
+        logList.InsertRowsOnTop(slice.logRows);
+        logList.AppendRows(slice.history);
         if (slice.bClearMain)
-            m_alarmList.DeleteAllItems();
-        InsertRowsOnTop(m_alarmList, slice.mainRows);
+            m_alarmList.Empty();
+        m_alarmList.InsertRowsOnTop(slice.mainRows);
         bAlarms = bAlarms || !slice.mainRows.empty();
         health.insert(health.end(), slice.health.begin(), slice.health.end());
     } while (bMore && ::GetTickCount64() - start < FEED_PASS_MILLISECONDS);

@@ -70,11 +70,6 @@ const CMessageMap& CSkinBtn::GetThisMessageMap()
     return map;
 }
 
-const CMessageMap& CSkinBtn::GetMessageMap() const
-{
-    return GetThisMessageMap();
-}
-
 void CSkinBtn::LoadImages(const std::string& strNormal, const std::string& strHover, const std::string& strPressed,
                           const std::string& strDisabled)
 {
@@ -343,9 +338,7 @@ void CSkinBtn::DrawIcons(HDC hDC, int nWidth, int nHeight)
         nIconWidth = 2 * static_cast<int>(info.xHotspot);
         nIconHeight = 2 * static_cast<int>(info.yHotspot);
     } else {
-        if (m_hIconNormal)
-            ::DestroyIcon(m_hIconNormal);
-        m_hIconNormal = nullptr;
+        m_hIconNormal.Close();
     }
     const int nIconTop = std::max(0, (nHeight - nIconHeight) / 2);
     const int nTextLeft = nIconWidth + 2;

@@ -44,10 +44,11 @@ constexpr UINT_PTR TIMER_HOVER = 1;
 constexpr UINT_PTR TIMER_PRESS = 2;
 constexpr UINT_PTR TIMER_REPAINT = 101;
 
-class CSkinBtn : public CButton {
+class CSkinBtn : public CWindowImpl<CSkinBtn, CButton> {
 public:
     CSkinBtn();
     ~CSkinBtn() override;
+    static const CMessageMap& GetThisMessageMap();
 
     // Paths in code page 936; a file that cannot be loaded ends the slots this call fills.
     void LoadImages(const std::string& strNormal, const std::string& strHover, const std::string& strPressed,
@@ -70,8 +71,8 @@ public:
     CBitmap m_bmpDisabled;
     CBitmap m_bmpGlyphs;
     BOOL m_bIconMode = FALSE;
-    HICON m_hIconNormal = nullptr;
-    HICON m_hIconHover = nullptr;
+    CIcon m_hIconNormal;
+    CIcon m_hIconHover;
     int m_nGlyph = SKIN_GLYPH_NONE;
     int m_bStayDown = SKIN_STAY_OFF;
     int m_nState = SKIN_STATE_NORMAL;
@@ -91,9 +92,6 @@ public:
     std::string m_strCaption;
 
 protected:
-    const CMessageMap& GetMessageMap() const override;
-    static const CMessageMap& GetThisMessageMap();
-
     void PreSubclassWindow() override;
     void DrawItem(LPDRAWITEMSTRUCT pDrawItem) override;
 

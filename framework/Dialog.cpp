@@ -55,11 +55,6 @@ const CMessageMap& CDialog::GetThisMessageMap()
     return map;
 }
 
-const CMessageMap& CDialog::GetMessageMap() const
-{
-    return GetThisMessageMap();
-}
-
 INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT nMsg, WPARAM, LPARAM lParam)
 {
     if (nMsg != WM_INITDIALOG)

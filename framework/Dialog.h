@@ -22,9 +22,10 @@ void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value);
 // ours, a move's or a size's. Each returns to its caller, and the window's own loop goes on.
 void EndNestedLoops(HWND hWnd);
 
-class CDialog : public CWnd {
+class CDialog : public CWindowImpl<CDialog, CWnd> {
 public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    static const CMessageMap& GetThisMessageMap();
 
     virtual INT_PTR DoModal();
     // Creates the dialog modeless, as a child of pParentWnd when the template asks for WS_CHILD.
@@ -35,9 +36,6 @@ public:
     BOOL PreTranslateMessage(MSG* pMsg) override;
 
 protected:
-    const CMessageMap& GetMessageMap() const override;
-    static const CMessageMap& GetThisMessageMap();
-
     virtual BOOL OnInitDialog();
     virtual void DoDataExchange(CDataExchange*) {}
     virtual void OnOK();

@@ -24,11 +24,9 @@ SIZE CBitmap::GetSize() const
 
 BOOL CFont::CreatePointFont(int nPointSize, const std::wstring& strFaceName)
 {
-    HDC hScreen = ::GetDC(nullptr);
     LOGFONTW lf{};
-    lf.lfHeight = -(::GetDeviceCaps(hScreen, LOGPIXELSY) * nPointSize / 720);
+    lf.lfHeight = -(::GetDeviceCaps(CClientDC(nullptr), LOGPIXELSY) * nPointSize / 720);
     lf.lfCharSet = DEFAULT_CHARSET;
-    ::ReleaseDC(nullptr, hScreen);
     lstrcpynW(lf.lfFaceName, strFaceName.c_str(), LF_FACESIZE);
     Attach(::CreateFontIndirectW(&lf));
     return m_hObject != nullptr;

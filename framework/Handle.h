@@ -58,5 +58,13 @@ struct CKernelHandlePolicy {
     static void Release(HANDLE hObject) { ::CloseHandle(hObject); }
 };
 
-// A kernel object (mutex, event, thread, file).
+// A kernel object (mutex, event, thread).
 using CHandle = CHandleOwner<HANDLE, CKernelHandlePolicy>;
+
+struct CFilePolicy {
+    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+    static void Release(HANDLE hFile) { ::CloseHandle(hFile); }
+};
+
+// An open file, as CreateFile gives it.
+using CFile = CHandleOwner<HANDLE, CFilePolicy>;

@@ -99,14 +99,19 @@ LRESULT CWnd::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam)
 {
     if (const CMessageMap::Handler* handler = GetMessageMap().Find(nMsg, wParam, lParam))
         return (*handler)(*this, wParam, lParam);
+    // What the parent does not take goes back to the control it came from, if it is one of ours.
+    HWND hControl = nullptr;
+    LRESULT result = 0;
     if (nMsg == WM_DRAWITEM) {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        LRESULT result = TRUE;
-        if (item->CtlType != ODT_MENU) {
-            if (CWnd* control = FromHandle(item->hwndItem); control && control->OnChildNotify(nMsg, wParam, lParam, &result))
-                return result;
-        }
+        hControl = item->CtlType != ODT_MENU ? item->hwndItem : nullptr;
+        result = TRUE;
+    } else if (nMsg == WM_NOTIFY) {
+        hControl = reinterpret_cast<const NMHDR*>(lParam)->hwndFrom;
     }
+    if (CWnd* control = hControl ? FromHandle(hControl) : nullptr;
+        control && control->OnChildNotify(nMsg, wParam, lParam, &result))
+        return result;
     return DefWindowProc(nMsg, wParam, lParam);
 }
 

@@ -47,13 +47,17 @@ public:
     // TRUE means the message is consumed.
     virtual BOOL PreTranslateMessage(MSG* pMsg);
 
-protected:
-    virtual const CMessageMap& GetMessageMap() const;
+    // The root of every class's table: no handlers.
     static const CMessageMap& GetThisMessageMap();
+
+protected:
+    // The table of the object's own class; CWindowImpl supplies it.
+    virtual const CMessageMap& GetMessageMap() const;
 
     // Called after the object is bound to its window and before the window's messages reach it.
     virtual void PreSubclassWindow() {}
-    // A notification that the parent hands back to the control it came from (WM_DRAWITEM).
+    // A notification that the parent hands back to the control it came from (WM_DRAWITEM, and
+    // WM_NOTIFY that the parent's own map does not take).
     virtual BOOL OnChildNotify(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
 
     virtual LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam);
@@ -89,4 +93,14 @@ private:
     CurrentMessage m_current;
 
     friend class CDialog;
+};
+
+// A window class's base, in the manner of WTL's window template: the class writes only its table,
+// a static GetThisMessageMap() chained to its base's, and this supplies the virtual that finds it.
+template <class T, class TBase> class CWindowImpl : public TBase {
+public:
+    using TBase::TBase;
+
+protected:
+    const CMessageMap& GetMessageMap() const override { return T::GetThisMessageMap(); }
 };

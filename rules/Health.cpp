@@ -4,13 +4,6 @@
 
 namespace {
 
-// Windows errors whose cause the operator can act on.
-constexpr long ERROR_ACCESS_DENIED_CODE = 5;
-constexpr long ERROR_SHARING_VIOLATION_CODE = 32;
-constexpr long ERROR_LOCK_VIOLATION_CODE = 33;
-constexpr long ERROR_HANDLE_DISK_FULL_CODE = 39;
-constexpr long ERROR_DISK_FULL_CODE = 112;
-
 const char LINE_SEPARATOR[] = "；";
 
 std::string WindowsError(long nError)
@@ -18,17 +11,27 @@ std::string WindowsError(long nError)
     return "（Windows 错误 " + std::to_string(nError) + "）";
 }
 
+// The Windows errors whose cause the operator can act on.
+struct CFileCause {
+    long nError;
+    const char* pszCause;
+};
+constexpr CFileCause FILE_CAUSES[] = {
+    {5, "，没有权限，或另一个程序正在使用它"}, // ERROR_ACCESS_DENIED
+    {32, "，另一个程序正在使用它"},             // ERROR_SHARING_VIOLATION
+    {33, "，另一个程序正在使用它"},             // ERROR_LOCK_VIOLATION
+    {39, "，磁盘已满"},                         // ERROR_HANDLE_DISK_FULL
+    {112, "，磁盘已满"},                        // ERROR_DISK_FULL
+};
+
 // Why a file call on the log failed, where the error says it; then the error itself.
 std::string FileCause(long nError)
 {
-    std::string cause;
-    if (nError == ERROR_SHARING_VIOLATION_CODE || nError == ERROR_LOCK_VIOLATION_CODE)
-        cause = "，另一个程序正在使用它";
-    else if (nError == ERROR_ACCESS_DENIED_CODE)
-        cause = "，没有权限，或另一个程序正在使用它";
-    else if (nError == ERROR_DISK_FULL_CODE || nError == ERROR_HANDLE_DISK_FULL_CODE)
-        cause = "，磁盘已满";
-    return cause + WindowsError(nError);
+    for (const CFileCause& cause : FILE_CAUSES) {
+        if (cause.nError == nError)
+            return cause.pszCause + WindowsError(nError);
+    }
+    return WindowsError(nError);
 }
 
 std::string BindClause(long nError)

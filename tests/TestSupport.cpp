@@ -176,25 +176,6 @@ void CUdpSender::Send(const std::string& bytes)
         ADD_FAILURE() << "sendto of " << bytes.size() << " bytes: error " << ::WSAGetLastError();
 }
 
-std::wstring QuoteArgument(const std::wstring& arg)
-{
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
-        return arg;
-    std::wstring quoted = L"\"";
-    size_t nBackslashes = 0;
-    for (wchar_t ch : arg) {
-        if (ch == L'\\') {
-            ++nBackslashes;
-            continue;
-        }
-        quoted.append(ch == L'"' ? nBackslashes * 2 + 1 : nBackslashes, L'\\');
-        nBackslashes = 0;
-        quoted += ch;
-    }
-    quoted.append(nBackslashes * 2, L'\\');
-    return quoted + L"\"";
-}
-
 std::string ReadFileBytes(const std::wstring& path)
 {
     HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

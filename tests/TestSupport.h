@@ -2,6 +2,8 @@
 // for a condition, a real UDP sender, and reading the log's files from outside the program.
 #pragma once
 
+#include "CommandLine.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -99,9 +101,6 @@ DWORD PortOwner(unsigned short nPort = 6000);
 bool HasClass(HWND hWnd, const wchar_t* pszClass);
 // The main window of a running Wendle: the top-level window of that process with the alarm list.
 HWND FindMainWindow(DWORD dwProcessId);
-
-// One argument quoted so that the started program's C runtime splits it back out unchanged.
-std::wstring QuoteArgument(const std::wstring& arg);
 
 // The whole content of a file, read as viewers read it: sharing reading, writing and deletion, so
 // that the program's own appends, renames and deletes go on meanwhile. "<absent>" when there is

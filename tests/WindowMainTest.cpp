@@ -20,9 +20,9 @@ RECT RectOnParent(HWND hWnd)
     return rc;
 }
 
-void InsertRow(CListCtrl& list, const char* ap, const char* time, const char* type, const char* content)
+void InsertRow(CAlarmListCtrl& list, const char* ap, const char* time, const char* type, const char* content)
 {
-    InsertRowsOnTop(list, {{ap, time, type, content}});
+    list.InsertRowsOnTop({{ap, time, type, content}});
 }
 
 // A press and release of the left button at a point of the list, as the mouse delivers them;

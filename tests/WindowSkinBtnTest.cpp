@@ -369,8 +369,8 @@ TEST_F(SkinBtnTest, IconModeDrawsTheStateIconAndGivesUpAnUnreadableOne)
         return ::CreateIcon(nullptr, 16, 16, 1, 32, mask.data(), reinterpret_cast<const BYTE*>(pixels.data()));
     };
     m_btn.m_bIconMode = TRUE;
-    m_btn.m_hIconNormal = makeIcon(RGB(200, 0, 0));
-    m_btn.m_hIconHover = makeIcon(RGB(0, 200, 0));
+    m_btn.m_hIconNormal.Attach(makeIcon(RGB(200, 0, 0)));
+    m_btn.m_hIconHover.Attach(makeIcon(RGB(0, 200, 0)));
     const int nIconTop = (H - 16) / 2;
     Draw(SKIN_STATE_NORMAL);
     EXPECT_EQ(RGB(200, 0, 0), Pixel(1, nIconTop + 1));
@@ -383,7 +383,6 @@ TEST_F(SkinBtnTest, IconModeDrawsTheStateIconAndGivesUpAnUnreadableOne)
     Draw(SKIN_STATE_NORMAL);
     EXPECT_EQ(nullptr, m_btn.m_hIconNormal);
     EXPECT_EQ(CLR_HOST, Pixel(1, nIconTop + 1));
-    ::DestroyIcon(m_btn.m_hIconHover);
 }
 
 } // namespace

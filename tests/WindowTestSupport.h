@@ -167,8 +167,8 @@ protected:
         m_pDlg.reset();
     }
     CMonitorDlg& Dlg() { return *m_pDlg; }
-    CListCtrl& AlarmList() { return m_pDlg->m_alarmList; }
-    CListCtrl& LogList() { return g_pLogPage->m_logList; }
+    CAlarmListCtrl& AlarmList() { return m_pDlg->m_alarmList; }
+    CAlarmListCtrl& LogList() { return g_pLogPage->m_logList; }
 
     // Sends the datagrams, then one alarm as a marker, and waits until the marker is row 0 of
     // the alarm list, so that everything sent before it has been handled; the test stops when
