@@ -306,7 +306,8 @@ protected:
     static void ExpectInstalledProgram()
     {
         const std::wstring folder = InstallFolder();
-        for (const wchar_t* name : {L"Wendle.exe", L"alarmsend.exe", L"README-Windows.txt"})
+        for (const wchar_t* name :
+             {L"Wendle.exe", L"alarmsend.exe", L"README-Windows.txt", L"README-Administrators.txt"})
             EXPECT_TRUE(FileExists(folder + L"\\" + name)) << "not installed: " << std::string(name, name + lstrlenW(name));
         EXPECT_EQ(FileNames(folder + L"\\image"), FileNames(ExeFolder() + L"\\image"));
         for (const std::wstring& path : {StartMenuShortcut(), StartupShortcut()}) {
