@@ -29,7 +29,7 @@ using Args = std::vector<std::wstring>;
 // waits in the socket however late that thread is scheduled.
 class CUdpReceiver {
 public:
-    CUdpReceiver()
+    explicit CUdpReceiver(int nFamily = AF_INET) : m_nFamily(nFamily)
     {
         m_hSocket = BoundSocket(RECEIVE_BUFFER);
         m_usPort = PortOf(m_hSocket);
@@ -70,48 +70,63 @@ private:
     static constexpr int RECEIVE_BUFFER = 8 << 20;
     static constexpr std::chrono::seconds RECEIVE_DEADLINE{60};
 
-    static SOCKET BoundSocket(int cbReceiveBuffer)
+    // The loopback address of the receiver's family, with the port.
+    sockaddr_storage Loopback(unsigned short usPort) const
     {
-        const SOCKET hSocket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_storage addr{};
+        if (m_nFamily == AF_INET6) {
+            auto& addr6 = reinterpret_cast<sockaddr_in6&>(addr);
+            addr6.sin6_family = AF_INET6;
+            addr6.sin6_port = htons(usPort);
+            addr6.sin6_addr = in6addr_loopback;
+        } else {
+            auto& addr4 = reinterpret_cast<sockaddr_in&>(addr);
+            addr4.sin_family = AF_INET;
+            addr4.sin_port = htons(usPort);
+            addr4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        }
+        return addr;
+    }
+    int AddressSize() const { return m_nFamily == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in); }
+
+    SOCKET BoundSocket(int cbReceiveBuffer) const
+    {
+        const SOCKET hSocket = socket(m_nFamily, SOCK_DGRAM, IPPROTO_UDP);
         EXPECT_NE(hSocket, INVALID_SOCKET) << "socket: error " << WSAGetLastError();
         if (cbReceiveBuffer)
             setsockopt(hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&cbReceiveBuffer),
                        sizeof cbReceiveBuffer);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(hSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0)
+        const sockaddr_storage addr = Loopback(0);
+        EXPECT_EQ(bind(hSocket, reinterpret_cast<const sockaddr*>(&addr), AddressSize()), 0)
             << "bind: error " << WSAGetLastError();
         return hSocket;
     }
+    // The port sits at the same place in both families' addresses.
     static unsigned short PortOf(SOCKET hSocket)
     {
-        sockaddr_in addr{};
+        sockaddr_storage addr{};
         int cbAddr = sizeof addr;
         getsockname(hSocket, reinterpret_cast<sockaddr*>(&addr), &cbAddr);
-        return ntohs(addr.sin_port);
+        return ntohs(reinterpret_cast<const sockaddr_in&>(addr).sin_port);
     }
 
     // A datagram from the control socket is a fence, or the signal to stop; it is never data.
     void SendControl()
     {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(m_usPort);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sendto(m_hControl, "", 0, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        const sockaddr_storage to = Loopback(m_usPort);
+        sendto(m_hControl, "", 0, 0, reinterpret_cast<const sockaddr*>(&to), AddressSize());
     }
 
     void Collect()
     {
         std::vector<char> vecBuffer(65536);
         for (;;) {
-            sockaddr_in from{};
+            sockaddr_storage from{};
             int cbFrom = sizeof from;
             const int cbRead = recvfrom(m_hSocket, vecBuffer.data(), static_cast<int>(vecBuffer.size()), 0,
                                         reinterpret_cast<sockaddr*>(&from), &cbFrom);
             const int iError = cbRead < 0 ? WSAGetLastError() : 0;
-            const bool bControl = cbRead >= 0 && ntohs(from.sin_port) == m_usControlPort;
+            const bool bControl = cbRead >= 0 && ntohs(reinterpret_cast<const sockaddr_in&>(from).sin_port) == m_usControlPort;
             if (bControl && m_bStop)
                 return;
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -127,6 +142,7 @@ private:
         }
     }
 
+    const int m_nFamily;
     SOCKET m_hSocket = INVALID_SOCKET;
     SOCKET m_hControl = INVALID_SOCKET;
     unsigned short m_usPort = 0;
@@ -262,6 +278,15 @@ TEST_F(AlarmSendExe, SendsTheFourFieldsAsGbkAndStaysQuiet)
     EXPECT_EQ(run.m_dwExitCode, 0u) << run.m_strErr;
     EXPECT_EQ(run.m_strOut, "");
     EXPECT_EQ(m_receiver.Received(1), Datagrams{"AP-01;2024-05-01 08:00:00;\xCE\xC2\xB6\xC8;\xD6\xD0\xB9\xFA;"});
+}
+
+// Wendle listens on IPv6 too.
+TEST_F(AlarmSendExe, SendsOverIpv6ToAnIpv6Address)
+{
+    CUdpReceiver receiver6(AF_INET6);
+    const CRun run = RunAlarmSend({L"--host", L"::1", L"--port", std::to_wstring(receiver6.Port()), L"--raw", L"v6"});
+    EXPECT_EQ(run.m_dwExitCode, 0u) << run.m_strErr;
+    EXPECT_EQ(receiver6.Received(1), Datagrams{"v6"});
 }
 
 TEST_F(AlarmSendExe, EmptyRawTextIsAnEmptyDatagram)

@@ -147,8 +147,8 @@ std::wstring ProductVersion(const std::wstring& product)
     return version;
 }
 
-// The product version in the program's own version record, as MSI writes versions.
-std::wstring VersionRecord(const std::wstring& exe)
+// The product version in the program's own version record, or its file version, as MSI writes versions.
+std::wstring VersionRecord(const std::wstring& exe, bool bFileVersion = false)
 {
     DWORD dwHandle = 0;
     std::vector<unsigned char> data(::GetFileVersionInfoSizeW(exe.c_str(), &dwHandle));
@@ -157,9 +157,51 @@ std::wstring VersionRecord(const std::wstring& exe)
     if (data.empty() || !::GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(data.size()), data.data()) ||
         !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&pInfo), &cb))
         return L"<none>";
-    return std::to_wstring(HIWORD(pInfo->dwProductVersionMS)) + L"." + std::to_wstring(LOWORD(pInfo->dwProductVersionMS)) +
-           L"." + std::to_wstring(HIWORD(pInfo->dwProductVersionLS)) + L"." +
-           std::to_wstring(LOWORD(pInfo->dwProductVersionLS));
+    const DWORD dwMost = bFileVersion ? pInfo->dwFileVersionMS : pInfo->dwProductVersionMS;
+    const DWORD dwLeast = bFileVersion ? pInfo->dwFileVersionLS : pInfo->dwProductVersionLS;
+    return std::to_wstring(HIWORD(dwMost)) + L"." + std::to_wstring(LOWORD(dwMost)) + L"." +
+           std::to_wstring(HIWORD(dwLeast)) + L"." + std::to_wstring(LOWORD(dwLeast));
+}
+
+// The first column of each row a query of the package's database gives, read as text.
+std::vector<std::wstring> QueryColumn(MSIHANDLE hDatabase, const std::wstring& query)
+{
+    std::vector<std::wstring> values;
+    MSIHANDLE hView = 0;
+    if (::MsiDatabaseOpenViewW(hDatabase, query.c_str(), &hView) != ERROR_SUCCESS)
+        return values;
+    MSIHANDLE hRecord = 0;
+    if (::MsiViewExecute(hView, 0) == ERROR_SUCCESS)
+        while (::MsiViewFetch(hView, &hRecord) == ERROR_SUCCESS) {
+            wchar_t text[256] = {};
+            DWORD cch = static_cast<DWORD>(std::size(text));
+            ::MsiRecordGetStringW(hRecord, 1, text, &cch);
+            values.push_back(text);
+            ::MsiCloseHandle(hRecord);
+        }
+    ::MsiCloseHandle(hView);
+    return values;
+}
+
+// Windows Installer replaces a program on disk, and counts a running one among the files in use
+// that Restart Manager closes, only for a package that lists it with a higher version; a hash in
+// MsiFileHash is kept for unversioned files alone. So each program in the package is listed with
+// the file version of its own record (here, as installed from that package) and has no hash.
+void ExpectListedWithTheirVersions(const std::wstring& package, const std::wstring& folder)
+{
+    MSIHANDLE hDatabase = 0;
+    ASSERT_EQ(::MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &hDatabase), 0u);
+    for (const std::wstring name : {L"Wendle.exe", L"alarmsend.exe"}) {
+        const std::wstring row = L" FROM `File` WHERE `FileName` = '" + name + L"'";
+        const std::vector<std::wstring> keys = QueryColumn(hDatabase, L"SELECT `File`" + row);
+        ASSERT_EQ(keys.size(), 1u) << "the package lists no single " << name;
+        const std::vector<std::wstring> own{VersionRecord(folder + L"\\" + name, true)};
+        EXPECT_EQ(QueryColumn(hDatabase, L"SELECT `Version`" + row), own) << name;
+        EXPECT_EQ(QueryColumn(hDatabase, L"SELECT `File_` FROM `MsiFileHash` WHERE `File_` = '" + keys[0] + L"'"),
+                  std::vector<std::wstring>{})
+            << name << " keeps a hash";
+    }
+    ::MsiCloseHandle(hDatabase);
 }
 
 // A resource of a program's file, read without running it.
@@ -264,7 +306,8 @@ protected:
     static void ExpectInstalledProgram()
     {
         const std::wstring folder = InstallFolder();
-        for (const wchar_t* name : {L"Wendle.exe", L"alarmsend.exe", L"README-Windows.txt"})
+        for (const wchar_t* name :
+             {L"Wendle.exe", L"alarmsend.exe", L"README-Windows.txt", L"README-Administrators.txt"})
             EXPECT_TRUE(FileExists(folder + L"\\" + name)) << "not installed: " << std::string(name, name + lstrlenW(name));
         EXPECT_EQ(FileNames(folder + L"\\image"), FileNames(ExeFolder() + L"\\image"));
         for (const std::wstring& path : {StartMenuShortcut(), StartupShortcut()}) {
@@ -336,13 +379,16 @@ TEST_F(CInstallerTest, NewerPackageReplacesTheOlderAndTheOlderDoesNotGoBackOverI
     std::vector<std::wstring> products = InstalledProducts();
     ASSERT_EQ(products.size(), 1u);
     EXPECT_EQ(ProductVersion(products[0]), OLDER_VERSION);
+    ExpectListedWithTheirVersions(Package(true), InstallFolder());
 
+    // The older programs are replaced because the newer package lists a higher version for them.
     ASSERT_EQ(Msiexec(L"/i " + QuoteArgument(Package())), 0u);
     products = InstalledProducts();
     ASSERT_EQ(products.size(), 1u);
     const std::wstring current = ProductVersion(products[0]);
     EXPECT_EQ(current, VersionRecord(InstallFolder() + L"\\Wendle.exe"));
     ExpectInstalledProgram();
+    ExpectListedWithTheirVersions(Package(), InstallFolder());
 
     EXPECT_NE(Msiexec(L"/i " + QuoteArgument(Package(true))), 0u);
     products = InstalledProducts();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The packages signed with a certificate, as "make package" signs them when one is given: a
 # throwaway self-signed code-signing certificate, both packages built with it, and the signature
-# of every program in them and of Wendle.msi verified against that certificate.
+# of every program in them and of Wendle.msi verified against that certificate. Then the refusal
+# of programs whose version is not the release's.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin=$(cd "$1" && pwd)
@@ -30,5 +31,15 @@ for file in "${files[@]}"; do
 done
 # Both programs inside the installer too, not only the installer itself.
 ((${#files[@]} == 5)) || { echo "expected 5 files, found: ${files[*]}"; failed=$((failed + 1)); }
+
+# No installer is built from a program whose version record says another version than the release.
+mkdir other
+cp -r "$bin/Wendle.exe" "$bin/alarmsend.exe" "$bin/image" other/
+"$root/tools/program-version.py" other/alarmsend.exe --stamp 9.9.9.9
+if "$root/tools/make-msi.sh" other refused.msi 2> refused.log || ! grep -q 'alarmsend.exe carries version 9.9.9.9' refused.log; then
+    echo "an installer was built from an alarmsend.exe of version 9.9.9.9:"
+    cat refused.log
+    failed=$((failed + 1))
+fi
 echo "$passed passed, $failed failed"
 ((failed == 0))

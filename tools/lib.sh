@@ -28,6 +28,17 @@ wendle_install_packages() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# The release's version, MAJOR.MINOR.BUILD.REVISION, from the header the resource scripts include.
+wendle_release_version() {
+    local field value fields=()
+    for field in MAJOR MINOR BUILD REVISION; do
+        value=$(sed -n "s/^#define WENDLE_VERSION_$field \([0-9][0-9]*\)\$/\1/p" "$WENDLE_ROOT/res/Version.h")
+        [[ -n $value ]] || { echo "res/Version.h defines no WENDLE_VERSION_$field" >&2; return 1; }
+        fields+=("$value")
+    done
+    (IFS=.; echo "${fields[*]}")
+}
+
 # Ends the script with its usage line unless it was given from MIN to MAX arguments.
 wendle_expect_args() {
     local min=$1 max=$2 count=$3 usage=$4

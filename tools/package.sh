@@ -40,7 +40,8 @@ else
 fi
 
 rm -f "$out/Wendle.zip"
-(cd "$work/stage" && TZ=UTC zip -q -X -r "$out/Wendle.zip" Wendle.exe image alarmsend.exe README-Windows.txt)
+(cd "$work/stage" && TZ=UTC zip -q -X -r "$out/Wendle.zip" Wendle.exe image alarmsend.exe README-Windows.txt \
+    README-Administrators.txt)
 echo "Packed $out/Wendle.zip"
 "$here/make-msi.sh" "$work/stage" "$out/Wendle.msi"
 if [[ -n ${WENDLE_SIGN_PFX:-} ]]; then

@@ -5,6 +5,7 @@
 
 #include "AlarmSendArgs.h"
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ const wchar_t kUsage[] =
     L"       alarmsend [options] --raw TEXT             send TEXT as one datagram\n"
     L"       alarmsend [options] --file PATH            send each line of PATH (- for stdin)\n"
     L"options: --host H (127.0.0.1)  --port P (6000)  --count N repeats (1)  --rate R per second\n"
+    L"H is an IPv4 or IPv6 address (::1) or a name; a name goes to its IPv4 address if it has one.\n"
     L"text is sent in code page 936 (GBK).\n"
     L"example: alarmsend --count 10 AP-01 \"2024-05-01 08:00:00\" 温度 \"机房温度过高\"\n";
 
@@ -144,11 +146,18 @@ private:
     bool m_bStarted = false;
 };
 
-// IPv4 only, because that is what Wendle listens on.
-bool ResolveHost(const CSendOptions& opts, sockaddr_in& addrOut, std::wstring& strError)
+// Where the datagrams go: an IPv4 or IPv6 address, with the port.
+struct CTarget {
+    sockaddr_storage m_addr{};
+    int m_cbAddr = 0;
+};
+
+// IPv4 when the host has such an address, as it always had to be, and IPv6 otherwise (--host ::1,
+// or a name with only IPv6 addresses): Wendle listens on both.
+bool ResolveHost(const CSendOptions& opts, CTarget& target, std::wstring& strError)
 {
     ADDRINFOW hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_protocol = IPPROTO_UDP;
     ADDRINFOW* pResult = nullptr;
@@ -157,8 +166,19 @@ bool ResolveHost(const CSendOptions& opts, sockaddr_in& addrOut, std::wstring& s
         strError = L"cannot resolve host '" + opts.m_strHost + L"': " + SystemMessage(static_cast<DWORD>(nError));
         return false;
     }
-    addrOut = *reinterpret_cast<const sockaddr_in*>(pResult->ai_addr);
-    addrOut.sin_port = htons(opts.m_usPort);
+    const ADDRINFOW* pChosen = pResult;
+    for (const ADDRINFOW* pAddress = pResult; pAddress; pAddress = pAddress->ai_next)
+        if (pAddress->ai_family == AF_INET) {
+            pChosen = pAddress;
+            break;
+        }
+    target.m_cbAddr = static_cast<int>(pChosen->ai_addrlen);
+    memcpy(&target.m_addr, pChosen->ai_addr, pChosen->ai_addrlen);
+    const u_short usPort = htons(opts.m_usPort);
+    if (target.m_addr.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&target.m_addr)->sin6_port = usPort;
+    else
+        reinterpret_cast<sockaddr_in*>(&target.m_addr)->sin_port = usPort;
     FreeAddrInfoW(pResult);
     return true;
 }
@@ -211,40 +231,79 @@ private:
     double m_dRate;
 };
 
-struct CTarget {
-    SOCKET m_hSocket;
-    sockaddr_in m_addr;
-};
+// The socket the datagrams leave from, made anew when Windows says the old one is done with.
+class CSender {
+public:
+    explicit CSender(const CTarget& target) : m_target(target) {}
+    ~CSender() { Close(); }
+    CSender(const CSender&) = delete;
+    CSender& operator=(const CSender&) = delete;
 
-bool SendDatagram(const CTarget& target, const std::string& strPayload, int& nError)
-{
-    for (int nAttempt = 0;; ++nAttempt) {
-        const int nSent = sendto(target.m_hSocket, strPayload.data(), static_cast<int>(strPayload.size()), 0,
-                                 reinterpret_cast<const sockaddr*>(&target.m_addr), sizeof target.m_addr);
-        if (nSent != SOCKET_ERROR)
-            return true;
-        nError = WSAGetLastError();
-        // Windows reports a momentarily full send buffer as WSAENOBUFS rather
-        // than blocking; under load that is back-pressure, not a failure.
-        if (nError != WSAENOBUFS || nAttempt >= 1000)
-            return false;
-        Sleep(1);
+    bool Open(int& nError)
+    {
+        m_hSocket = socket(m_target.m_addr.ss_family, SOCK_DGRAM, IPPROTO_UDP);
+        nError = m_hSocket == INVALID_SOCKET ? WSAGetLastError() : 0;
+        return m_hSocket != INVALID_SOCKET;
     }
-}
+
+    bool Send(const std::string& strPayload, int& nError)
+    {
+        for (int nAttempt = 0;; ++nAttempt) {
+            const int nSent = sendto(m_hSocket, strPayload.data(), static_cast<int>(strPayload.size()), 0,
+                                     reinterpret_cast<const sockaddr*>(&m_target.m_addr), m_target.m_cbAddr);
+            if (nSent != SOCKET_ERROR)
+                return true;
+            nError = WSAGetLastError();
+            if (nAttempt >= 1000)
+                return false;
+            if (nError == WSAECONNRESET) {
+                // By the sendto documentation, on a UDP socket this says that an earlier datagram
+                // met an ICMP port unreachable (nothing listened on the port then, as before the
+                // monitor starts) and that the socket is to be closed; Linux, and so Wine, never
+                // reports it. This call sent nothing: the report is counted and a new socket
+                // sends the datagram again.
+                ++m_ullUnreachable;
+                Close();
+                if (!Open(nError))
+                    return false;
+            } else if (nError == WSAENOBUFS) {
+                // Windows reports a momentarily full send buffer rather than blocking; under
+                // load that is back-pressure, not a failure.
+                Sleep(1);
+            } else {
+                return false;
+            }
+        }
+    }
+
+    unsigned long long Unreachable() const { return m_ullUnreachable; }
+
+private:
+    void Close()
+    {
+        if (m_hSocket != INVALID_SOCKET)
+            closesocket(m_hSocket);
+        m_hSocket = INVALID_SOCKET;
+    }
+
+    const CTarget& m_target;
+    SOCKET m_hSocket = INVALID_SOCKET;
+    unsigned long long m_ullUnreachable = 0;
+};
 
 struct CSendStats {
     unsigned long long m_ullSent = 0;
     double m_dSeconds = 0.0;
 };
 
-bool SendAll(const CTarget& target, const CSendOptions& opts, CSendStats& stats, int& nError)
+bool SendAll(CSender& sender, const CSendOptions& opts, CSendStats& stats, int& nError)
 {
     const CStopwatch stopwatch;
     const CPacer pacer(stopwatch, opts.m_dRate);
     for (unsigned long ulRound = 0; ulRound < opts.m_ulCount; ++ulRound) {
         for (const std::string& strPayload : opts.m_vecPayloads) {
             pacer.WaitForTurn(stats.m_ullSent);
-            if (!SendDatagram(target, strPayload, nError))
+            if (!sender.Send(strPayload, nError))
                 return false;
             ++stats.m_ullSent;
         }
@@ -264,7 +323,8 @@ void ReportStats(const CSendStats& stats)
 
 std::wstring Destination(const CSendOptions& opts)
 {
-    return opts.m_strHost + L":" + std::to_wstring(opts.m_usPort);
+    const bool bIpv6Address = opts.m_strHost.find(L':') != std::wstring::npos;
+    return (bIpv6Address ? L"[" + opts.m_strHost + L"]" : opts.m_strHost) + L":" + std::to_wstring(opts.m_usPort);
 }
 
 int Run(CSendOptions& opts)
@@ -277,18 +337,22 @@ int Run(CSendOptions& opts)
     const CWinsock winsock;
     if (!winsock.IsStarted())
         return SendFailed(L"cannot start Winsock");
-    CTarget target{INVALID_SOCKET, {}};
+    CTarget target;
     std::wstring strError;
-    if (!ResolveHost(opts, target.m_addr, strError))
+    if (!ResolveHost(opts, target, strError))
         return BadArguments(strError);
-    target.m_hSocket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (target.m_hSocket == INVALID_SOCKET)
-        return SendFailed(L"cannot create a UDP socket: " + SystemMessage(static_cast<DWORD>(WSAGetLastError())));
+    CSender sender(target);
+    int nError = 0;
+    if (!sender.Open(nError))
+        return SendFailed(L"cannot create a UDP socket: " + SystemMessage(static_cast<DWORD>(nError)));
 
     CSendStats stats;
-    int nError = 0;
-    const bool bSent = SendAll(target, opts, stats, nError);
-    closesocket(target.m_hSocket);
+    const bool bSent = SendAll(sender, opts, stats, nError);
+    if (const unsigned long long ullUnreachable = sender.Unreachable())
+        WriteText(STD_ERROR_HANDLE, L"alarmsend: " + Destination(opts) + L" answered " + std::to_wstring(ullUnreachable) +
+                                        (ullUnreachable == 1 ? L" time" : L" times") +
+                                        L" that nothing listened there (ICMP port unreachable): the datagrams"
+                                        L" it answered for were lost\n");
     if (!bSent)
         return SendFailed(L"sending to " + Destination(opts) + L" failed after " + std::to_wstring(stats.m_ullSent) +
                           L" datagrams: " + SendErrorText(nError));
