@@ -114,6 +114,7 @@ private:
     // Shows every balloon that is due; one the shell refuses waits for the icon.
     void AnnounceHealth();
     void SetTrayIconThere(bool bThere);
+    void RetryTrayIcon();
     // Once a second: the watchdog over the writer's file calls, which must not wait for the
     // writer, and the balloons that wait for their time or for the icon.
     void StartHealthTimer();

@@ -111,6 +111,9 @@ void CMonitorDlg::ReleaseShownListRedraw()
 
 void CMonitorDlg::ShowAlarmBalloon(const std::string& strTime)
 {
+    // Without the icon there is no balloon: the retry brings the icon back.
+    if (m_health.IsSet(HealthKind::Tray))
+        return;
     // Only one balloon shows at a time, and a real-time one that cannot show at once is dropped:
     // the older alarm's goes first, so that the newest is never the one dropped.
     if (m_bAlarmBalloonShown)
@@ -174,8 +177,6 @@ void CMonitorDlg::OnTimer(UINT_PTR nIDEvent)
         ApplyFeed();
     else if (nIDEvent == TIMER_REDRAW)
         ReleaseShownListRedraw();
-    else if (nIDEvent == TIMER_TRAY_ADD && !m_bClosing) {
-        AddTrayIconUntilThere();
-        AnnounceHealth();
-    }
+    else if (nIDEvent == TIMER_TRAY_ADD && !m_bClosing)
+        RetryTrayIcon();
 }

@@ -49,11 +49,21 @@ void CMonitorDlg::AddTrayIconUntilThere()
 
 void CMonitorDlg::SetTrayIconThere(bool bThere)
 {
+    const bool bWasMissing = m_health.IsSet(HealthKind::Tray);
     ApplyHealth({HealthKind::Tray, !bThere, {}});
     // Again and again until the shell takes it: after a shell restart, and whenever a balloon
-    // finds it missing.
-    if (!bThere && !m_bClosing)
+    // finds it missing. One retry at a time, which the failing balloons of a storm must not
+    // keep putting off.
+    if (!bThere && !bWasMissing && !m_bClosing)
         ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
+}
+
+void CMonitorDlg::RetryTrayIcon()
+{
+    AddTrayIconUntilThere();
+    if (m_health.IsSet(HealthKind::Tray))
+        ::SetTimer(m_hWnd, TIMER_TRAY_ADD, TRAY_ADD_RETRY, nullptr);
+    AnnounceHealth();
 }
 
 LRESULT CMonitorDlg::OnTaskbarCreated(WPARAM, LPARAM)
@@ -109,6 +119,9 @@ void CMonitorDlg::AnnounceHealth()
     }
     const ULONGLONG now = ::GetTickCount64();
     for (const CAnnouncement& announcement : m_health.Due(now)) {
+        // The shell's call serves messages sent meanwhile, a close among them.
+        if (m_bClosing)
+            return;
         if (!ShowBalloon(announcement.text.c_str(), PROGRAM_TITLE, BALLOON_TIMEOUT,
                          announcement.bWarning ? NIIF_WARNING : NIIF_INFO)) {
             SetTrayIconThere(false);

@@ -123,7 +123,8 @@ TEST_F(CTrayTest, AtTheSystemsScalingTheTrayIconIsItsOwnImageOfThatSize)
     wchar_t szExe[MAX_PATH];
     ::GetModuleFileNameW(nullptr, szExe, MAX_PATH);
     std::wstring commandLine = QuoteArgument(szExe) + L" --gtest_filter=CTrayTest.AtTheSystemsScalingTheTrayIconIsItsOwnImageOfThatSize";
-    STARTUPINFOW startup{sizeof(startup)};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     const BOOL bStarted = ::CreateProcessW(szExe, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                            &startup, &process);
