@@ -3,6 +3,7 @@
 #include "AlarmReceiver.h"
 
 #include "SessionPeers.h"
+#include "Socket.h"
 
 #include <ws2tcpip.h>
 
@@ -18,16 +19,6 @@ constexpr int DATAGRAM_BUFFER = 65536;
 constexpr DWORD RECEIVE_ERROR_PAUSE = 50;
 // A socket's turn in a drain: a flood on one family cannot hold up the other.
 constexpr int DRAIN_TURN = 256;
-
-struct CSocketPolicy {
-    static SOCKET Empty() { return INVALID_SOCKET; }
-    static void Release(SOCKET s) { ::closesocket(s); }
-};
-using CSocket = CHandleOwner<SOCKET, CSocketPolicy>;
-
-struct CWsaEventPolicy {
-    static void Release(WSAEVENT hEvent) { ::WSACloseEvent(hEvent); }
-};
 
 // The errors of a family the machine does not have; IPv4 alone then takes every alarm.
 bool IsMissingFamily(int nError)
@@ -115,7 +106,7 @@ public:
 private:
     int m_nFamily;
     CSocket m_socket;
-    CHandleOwner<WSAEVENT, CWsaEventPolicy> m_hReadable;
+    CWsaEvent m_hReadable;
     long m_nError = 0;
 };
 

@@ -19,10 +19,6 @@ constexpr ULONGLONG HANDOVER_WAIT_MILLISECONDS = 8000;
 constexpr DWORD HANDOVER_POLL_MILLISECONDS = 200;
 const char HANDOVER_FAILED[] = "进程监控程序已在运行，但找不到它的窗口，它也没有退出。请稍后再启动。";
 
-struct CLocalMemoryPolicy {
-    static void Release(LPWSTR* ppsz) { ::LocalFree(ppsz); }
-};
-
 // The --working-folder the program could not enter, and why.
 struct CFolderFault {
     std::wstring strAsked;
@@ -43,7 +39,7 @@ std::wstring ProgramFolder()
 CFolderFault ApplyWorkingFolder()
 {
     int nArgs = 0;
-    const CHandleOwner<LPWSTR*, CLocalMemoryPolicy> args(::CommandLineToArgvW(::GetCommandLineW(), &nArgs));
+    const CLocalMemory<LPWSTR*> args(::CommandLineToArgvW(::GetCommandLineW(), &nArgs));
     if (!args.IsValid())
         return {};
     for (int i = 1; i + 1 < nArgs; ++i) {

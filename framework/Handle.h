@@ -61,6 +61,13 @@ struct CKernelHandlePolicy {
 // A kernel object (mutex, event, thread).
 using CHandle = CHandleOwner<HANDLE, CKernelHandlePolicy>;
 
+struct CLocalMemoryPolicy {
+    template <typename T> static void Release(T pMemory) { ::LocalFree(pMemory); }
+};
+
+// Memory the system allocated for the caller with LocalAlloc (FormatMessage, CommandLineToArgvW).
+template <typename T> using CLocalMemory = CHandleOwner<T, CLocalMemoryPolicy>;
+
 struct CFilePolicy {
     static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
     static void Release(HANDLE hFile) { ::CloseHandle(hFile); }

@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 
 #include "AlarmSendArgs.h"
+#include "Socket.h"
 
 #include <cstring>
 #include <cwchar>
@@ -62,8 +63,8 @@ std::wstring SystemMessage(DWORD dwError)
     const DWORD dwFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     const DWORD cchMessage = FormatMessageW(dwFlags, nullptr, dwError, 0, reinterpret_cast<wchar_t*>(&pszMessage),
                                             0, nullptr);
+    const CLocalMemory<wchar_t*> message(pszMessage);
     std::wstring strMessage = cchMessage ? std::wstring(pszMessage, cchMessage) : std::wstring();
-    LocalFree(pszMessage);
     while (!strMessage.empty() && (strMessage.back() == L'\n' || strMessage.back() == L'\r' ||
                                    strMessage.back() == L' ' || strMessage.back() == L'.'))
         strMessage.pop_back();
@@ -116,13 +117,11 @@ std::wstring LoadLines(const std::wstring& strPath, std::vector<std::string>& ve
         if (!ReadAll(GetStdHandle(STD_INPUT_HANDLE), strData, dwError))
             return L"cannot read standard input: " + SystemMessage(dwError);
     } else {
-        const HANDLE hFile = CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hFile == INVALID_HANDLE_VALUE)
+        const CFile hFile(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!hFile.IsValid())
             return L"cannot read '" + strPath + L"': " + SystemMessage(GetLastError());
-        const bool bRead = ReadAll(hFile, strData, dwError);
-        CloseHandle(hFile);
-        if (!bRead)
+        if (!ReadAll(hFile, strData, dwError))
             return L"cannot read '" + strPath + L"': " + SystemMessage(dwError);
     }
     vecLines = SplitLines(strData);
@@ -235,15 +234,14 @@ private:
 class CSender {
 public:
     explicit CSender(const CTarget& target) : m_target(target) {}
-    ~CSender() { Close(); }
     CSender(const CSender&) = delete;
     CSender& operator=(const CSender&) = delete;
 
     bool Open(int& nError)
     {
-        m_hSocket = socket(m_target.m_addr.ss_family, SOCK_DGRAM, IPPROTO_UDP);
-        nError = m_hSocket == INVALID_SOCKET ? WSAGetLastError() : 0;
-        return m_hSocket != INVALID_SOCKET;
+        m_hSocket.Attach(socket(m_target.m_addr.ss_family, SOCK_DGRAM, IPPROTO_UDP));
+        nError = m_hSocket.IsValid() ? 0 : WSAGetLastError();
+        return m_hSocket.IsValid();
     }
 
     bool Send(const std::string& strPayload, int& nError)
@@ -263,7 +261,7 @@ public:
                 // reports it. This call sent nothing: the report is counted and a new socket
                 // sends the datagram again.
                 ++m_ullUnreachable;
-                Close();
+                m_hSocket.Close();
                 if (!Open(nError))
                     return false;
             } else if (nError == WSAENOBUFS) {
@@ -279,15 +277,8 @@ public:
     unsigned long long Unreachable() const { return m_ullUnreachable; }
 
 private:
-    void Close()
-    {
-        if (m_hSocket != INVALID_SOCKET)
-            closesocket(m_hSocket);
-        m_hSocket = INVALID_SOCKET;
-    }
-
     const CTarget& m_target;
-    SOCKET m_hSocket = INVALID_SOCKET;
+    CSocket m_hSocket;
     unsigned long long m_ullUnreachable = 0;
 };
 
