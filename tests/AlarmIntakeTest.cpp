@@ -108,7 +108,8 @@ std::vector<CAlarmRow> RowsReadForward(const std::string& file)
     return rows;
 }
 
-std::vector<CAlarmRow> Tail(const std::string& file, std::size_t nMaxRows, std::size_t* pnBytesRead = nullptr)
+std::vector<CAlarmRow> Tail(const std::string& file, std::size_t nMaxRows, std::size_t* pnBytesRead = nullptr,
+                            std::size_t nReadMax = LOG_TAIL_READ_MAX)
 {
     const LogByteReader readAt = [&file, pnBytesRead](std::uint64_t offset, std::size_t size, char* out) {
         if (offset + size > file.size())
@@ -118,18 +119,26 @@ std::vector<CAlarmRow> Tail(const std::string& file, std::size_t nMaxRows, std::
             *pnBytesRead += size;
         return true;
     };
-    return ReadLogTail(file.size(), readAt, nMaxRows);
+    return ReadLogTail(file.size(), readAt, nMaxRows, nReadMax);
 }
 
 TEST(LogTailTest, ReadsTheNewestRowsExactlyAsAReadFromTheStart)
 {
+    // A run of lines that give no row, as empty and one-byte datagrams leave them, longer than
+    // the first read, with now and then a line just long enough for a row.
+    const char* const rowlessLines[] = {"\r\n", "x\r\n", "\n", "\r\r\n"};
+    const char* const justRows[] = {"ab\r\n", "ab\n", "x\r\r\n"};
+    std::string rowless;
+    for (int i = 0; rowless.size() < 70000; ++i)
+        rowless += i % 5000 == 4999 ? justRows[i / 5000 % 3] : rowlessLines[i * 7 % 11 % 4];
     // Lines of every kind the reading rules treat apart, in random files, many of them larger
-    // than the tail read's 64 KiB window, some with a line longer than it.
+    // than the tail read's first read of 64 KiB, some with a line longer than it, read in reads
+    // of every size.
     const std::vector<std::string> lines = {
         "a;b;c;d;\r\n", ";b;c;d;\r\n", "x\r\n", "\r\n", "\n", "hello\n", "e;f;g;h;", "cr\rinside\r\n", "\r\r\n",
         std::string(1021, 'L') + "\r\n", std::string(1022, 'M') + "\r\n", std::string(1023, 'N') + "\r\n",
         std::string(2046, 'O') + "\n", std::string(3000, 'P') + ";q;\r\n", "ends with cr\r",
-        std::string(20000, 'Q') + "\r\n", std::string(65535, 'R') + "\r\n", std::string(70000, 'S') + "\n",
+        std::string(20000, 'Q') + "\r\n", std::string(65535, 'R') + "\r\n", std::string(70000, 'S') + "\n", rowless,
     };
     std::mt19937 random(12345);
     for (int nFile = 0; nFile < 300; ++nFile) {
@@ -140,7 +149,18 @@ TEST(LogTailTest, ReadsTheNewestRowsExactlyAsAReadFromTheStart)
         const std::vector<CAlarmRow> all = RowsReadForward(file);
         for (std::size_t nMax : {std::size_t{1}, std::size_t{3}, std::size_t{70}, std::size_t{1000}}) {
             const std::vector<CAlarmRow> expected(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(nMax, all.size())));
-            ASSERT_EQ(Tail(file, nMax), expected) << "file " << nFile << ", at most " << nMax;
+            const std::size_t nReadMax = nMax == 1000 ? LOG_TAIL_READ_MAX : 1 + random() % 300;
+            std::size_t nBytesRead = 0;
+            ASSERT_EQ(Tail(file, nMax, &nBytesRead, nReadMax), expected)
+                << "file " << nFile << ", at most " << nMax << ", reads of " << nReadMax;
+            ASSERT_LE(nBytesRead, file.size()) << "file " << nFile << ", reads of " << nReadMax;
+        }
+    }
+    // A row just below such a run, wherever the run's windows leave off.
+    for (const char* pszRow : justRows) {
+        for (std::size_t nRun = 0; nRun < 300; ++nRun) {
+            const std::string file = pszRow + rowless.substr(rowless.size() - nRun);
+            ASSERT_EQ(Tail(file, 1000), RowsReadForward(file)) << "a run of " << nRun << " bytes";
         }
     }
 }

@@ -54,15 +54,16 @@ bool RemoveTree(const std::wstring& path)
     return ::RemoveDirectoryW(path.c_str()) && bRemoved;
 }
 
-CTempDir::CTempDir()
+CTempDir::CTempDir(const std::wstring& strIn)
 {
-    wchar_t base[MAX_PATH];
-    if (!::GetTempPathW(MAX_PATH, base))
+    wchar_t temp[MAX_PATH];
+    if (strIn.empty() && !::GetTempPathW(MAX_PATH, temp))
         StopTest("no temporary folder: error " + std::to_string(::GetLastError()));
+    const std::wstring base = strIn.empty() ? temp : strIn + L"\\";
     // Process ids come back from run to run, under Wine within minutes: a folder left by an
     // earlier run is never taken over, the next free name is.
     static unsigned nCounter = 0;
-    const std::wstring prefix = std::wstring(base) + L"wendle-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
+    const std::wstring prefix = base + L"wendle-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
     for (;;) {
         m_strPath = prefix + std::to_wstring(++nCounter);
         if (::CreateDirectoryW(m_strPath.c_str(), nullptr))

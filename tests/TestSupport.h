@@ -16,11 +16,12 @@
 // checking after it. Only from the test's own code, never from a window's or timer's callback.
 [[noreturn]] void StopTest(const std::string& why);
 
-// Creates an empty temporary directory of a name no earlier run used, makes it the current one,
-// and on destruction goes back and removes it with everything in it.
+// Creates an empty temporary directory of a name no earlier run used, in the given folder or
+// the system's temporary one, makes it the current one, and on destruction goes back and
+// removes it with everything in it.
 class CTempDir {
 public:
-    CTempDir();
+    explicit CTempDir(const std::wstring& strIn = std::wstring());
     CTempDir(const CTempDir&) = delete;
     CTempDir& operator=(const CTempDir&) = delete;
     ~CTempDir();

@@ -12,6 +12,11 @@ constexpr double LISTED_GOAL_SECONDS = 0.05;
 constexpr double LOAD_GOAL_SECONDS = 0.5;
 constexpr SIZE_T LOAD_GROWTH_GOAL = 32 << 20;
 constexpr double FAILING_WRITER_GOAL = 0.1;
+constexpr double ROWLESS_LOAD_GOAL_SECONDS = 5;
+// A line that arrives while a batch is being flushed waits for that flush and then for its own
+// batch's: two flushed appends; the third covers the hand-offs between the threads and the
+// outside reader's look.
+constexpr double FLUSH_RATIO_GOAL = 3;
 // The receive buffer Wendle asks for its socket.
 constexpr unsigned long long RECEIVE_BUFFER_ASKED = 8 << 20;
 
@@ -80,6 +85,17 @@ void DelayRow(CTable& table, const std::string& strFigure, double dSeconds, doub
               Verdict(dSeconds >= 0 && dSeconds < dGoal && bComplete));
 }
 
+// The delay to disk read against the machine's own flushed append of one line, measured just
+// before: no writer can put a line on disk faster than that.
+void FlushRatioRow(CTable& table, double dSeconds, const CBareAppend& flush)
+{
+    const double dFlushSeconds = flush.dP99Seconds;
+    table.Row("  against the machine's flushed append, 99th percentile", Ms(dSeconds),
+              Ms(dFlushSeconds) + " flushed append",
+              Ratio(dSeconds, dFlushSeconds), "<= " + Fixed(FLUSH_RATIO_GOAL, 2),
+              Verdict(dSeconds >= 0 && dFlushSeconds > 0 && dSeconds <= FLUSH_RATIO_GOAL * dFlushSeconds));
+}
+
 void LossRow(CTable& table, const std::string& strFigure, int nLost, int nSent)
 {
     table.Row(strFigure, Grouped(nLost), "of " + Grouped(nSent), "", "0", Verdict(nLost == 0));
@@ -124,6 +140,7 @@ void AddStormRows(CTable& table, const CStorm& storm, double dListRate)
     table.Row("storm: send to on disk, 50th percentile", Ms(Percentile(storm.vecOnDiskSeconds, 0.50)));
     DelayRow(table, "storm: send to on disk, 99th percentile", Percentile(storm.vecOnDiskSeconds, 0.99),
              ON_DISK_GOAL_SECONDS, static_cast<int>(storm.vecOnDiskSeconds.size()) == STORM_ALARMS);
+    FlushRatioRow(table, Percentile(storm.vecOnDiskSeconds, 0.99), storm.flush);
     table.Row("  the outside reader's longest pause between looks", Ms(storm.dReaderPauseSeconds));
     const int nUnseen = STORM_ALARMS - static_cast<int>(storm.vecOnDiskSeconds.size());
     if (nUnseen)
@@ -147,6 +164,7 @@ void AddUnservedRows(CTable& table, const CUnservedStorm& storm)
     DelayRow(table, "storm, window not served: last line on disk", storm.dLastOnDiskSeconds, ON_DISK_GOAL_SECONDS);
     DelayRow(table, "storm, window not served: send to on disk, 99th", Percentile(storm.vecOnDiskSeconds, 0.99),
              ON_DISK_GOAL_SECONDS, static_cast<int>(storm.vecOnDiskSeconds.size()) == STORM_ALARMS);
+    FlushRatioRow(table, Percentile(storm.vecOnDiskSeconds, 0.99), storm.flush);
 }
 
 void AddLoadRows(CTable& table, const CLoad& load, const CLoadStorm& storm)
@@ -175,6 +193,23 @@ void AddLoadRows(CTable& table, const CLoad& load, const CLoadStorm& storm)
     table.Row("  port bound after the window's creation", Ms(storm.dBoundSeconds));
     DelayRow(table, "  send to on disk, 99th percentile", Percentile(storm.vecOnDiskSeconds, 0.99),
              ON_DISK_GOAL_SECONDS, static_cast<int>(storm.vecOnDiskSeconds.size()) == LOAD_STORM_ALARMS);
+}
+
+void AddRowlessRows(CTable& table, const CRowlessLoad& load)
+{
+    const std::string strLog =
+        "a " + Fixed(static_cast<double>(load.nBytes) / (1 << 30), 2) + " GiB log of lines without rows";
+    if (load.dBareSeconds < 0) {
+        table.Row("load of " + strLog, "not measured: the file could not be written and read");
+        return;
+    }
+    const std::string strBare = Fixed(load.dBareSeconds, 2) + " s bare read";
+    table.Row("load of " + strLog + " until its " + std::to_string(ROWLESS_LOG_ALARMS) + " alarms are listed",
+              load.dSeconds < 0 ? "never" : Fixed(load.dSeconds, 2) + " s", strBare,
+              Ratio(load.dSeconds, load.dBareSeconds), "< " + Fixed(ROWLESS_LOAD_GOAL_SECONDS, 1) + " s",
+              Verdict(load.dSeconds >= 0 && load.dSeconds < ROWLESS_LOAD_GOAL_SECONDS));
+    table.Row("  reading its rows alone", Fixed(load.dReadSeconds, 2) + " s", strBare,
+              Ratio(load.dReadSeconds, load.dBareSeconds), "", std::to_string(load.nRows) + " rows");
 }
 
 std::string CoreShare(double dShare)
@@ -212,6 +247,7 @@ void PrintReport(const CResults& results)
     const double dBareAppend = results.bareAppend.dRate;
     table.Row("bare append: open/write/flush/close per line", Grouped(dBareAppend) + " lines/s");
     table.Row("  the slowest of those lines", Ms(results.bareAppend.dSlowestSeconds));
+    table.Row("  99th percentile of those lines", Ms(results.bareAppend.dP99Seconds));
     if (!results.bStarted) {
         table.Note("UDP port 6000 never came free: Wendle was not measured.");
         table.Print();
@@ -239,6 +275,7 @@ void PrintReport(const CResults& results)
     if (latency.nMissing)
         LossRow(table, "send to listed at 100/s, never listed", latency.nMissing, LATENCY_ALARMS);
     AddLoadRows(table, results.load, results.loadStorm);
+    AddRowlessRows(table, results.rowless);
     AddWriterRows(table, results.priority, results.failingLog, results.writableLog);
     table.Row("working set, both lists full", MiB(results.nFullSet), MiB(results.nEmptySet) + " empty",
               Ratio(static_cast<double>(results.nFullSet), static_cast<double>(results.nEmptySet)), "",
@@ -254,6 +291,12 @@ void PrintReport(const CResults& results)
     table.Note("the figure is the rate the sender really reached on the best rung" +
                (ladder.dBestOffered > 0 ? std::string(", which offered ") + Grouped(ladder.dBestOffered) + "/s." : "."));
     table.Note("Working set growth: the peak from before the window's creation until its rows are listed.");
+    table.Note("Flushed append: each storm's 99th percentile to disk against that of bare appends, as above,");
+    table.Note("on the same disk for the second before that storm.");
+    table.Note("Lines without rows: " + std::to_string(ROWLESS_LOG_ALARMS) +
+               " alarms, then empty and one-letter lines mixed at random, written to a folder in");
+    table.Note("the benchmark's own, flushed, read whole from its start (the bare read), then loaded; the folder");
+    table.Note("is removed afterwards. Both reads find the file in the system's cache, as a log just written is.");
     table.Note("Under Wine on Linux the storm figures need net.core.rmem_max at 8 MiB or more");
     table.Note("(sysctl -w net.core.rmem_max=8388608): the kernel caps the buffer Wendle asks for its socket.");
     if (results.load.dSeconds < 0)

@@ -19,6 +19,7 @@ struct CResults {
     CLadder ladder;
     CLoad load;
     CLoadStorm loadStorm;
+    CRowlessLoad rowless;
     CWriterCost failingLog;
     CWriterCost writableLog;
     CPriority priority;

@@ -19,6 +19,7 @@ constexpr char PHASE_LATENCY = 'l';
 constexpr char PHASE_LADDER = 'r';
 constexpr char PHASE_LOAD = 'f';
 constexpr char PHASE_LOAD_STORM = 'g';
+constexpr char PHASE_ROWLESS = 'n';
 constexpr char PHASE_BARE = 'b';
 constexpr char PHASE_FAILING = 'x';
 

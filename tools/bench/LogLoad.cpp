@@ -4,16 +4,70 @@
 #include "BenchSupport.h"
 #include "DiskWatcher.h"
 #include "LiveWendle.h"
+#include "LogTail.h"
 #include "MachineLimits.h"
 #include "TestSupport.h"
 
 #include <cstdio>
+#include <random>
 
 namespace {
 
 constexpr DWORD LOAD_MAX_MILLISECONDS = 120000;
 constexpr DWORD BIND_MAX_MILLISECONDS = 60000;
 constexpr int WRITE_LINES_EACH = 20000;
+constexpr std::size_t ROWLESS_WRITE_BYTES = 4 << 20;
+
+bool WriteAll(HANDLE hFile, const std::string& strBytes)
+{
+    DWORD dwWritten = 0;
+    return ::WriteFile(hFile, strBytes.data(), static_cast<DWORD>(strBytes.size()), &dwWritten, nullptr) &&
+           dwWritten == strBytes.size();
+}
+
+// The alarms, then the same few megabytes of lines without rows over and over: empty lines and
+// lines of one letter, mixed at random, as the datagrams of a sender gone wrong leave them.
+bool WriteRowlessLog(unsigned long long& nBytes)
+{
+    HANDLE hFile =
+        ::CreateFileW(ALARM_LOG_FILE, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    std::string strAlarms;
+    for (int nAlarm = 0; nAlarm < ROWLESS_LOG_ALARMS; ++nAlarm)
+        strAlarms += AlarmText(PHASE_ROWLESS, nAlarm, 0) + "\r\n";
+    std::string strLines;
+    std::mt19937 random(1);
+    while (strLines.size() < ROWLESS_WRITE_BYTES)
+        strLines += random() % 2 ? "\r\n" : std::string(1, static_cast<char>('a' + random() % 26)) + "\r\n";
+    bool bWritten = WriteAll(hFile, strAlarms);
+    nBytes = strAlarms.size();
+    for (unsigned long long nRowless = 0; bWritten && nRowless < ROWLESS_LOG_BYTES; nRowless += strLines.size()) {
+        bWritten = WriteAll(hFile, strLines);
+        nBytes += strLines.size();
+    }
+    // On disk before anything reads it, so that no read waits for the writing of this one.
+    bWritten = bWritten && ::FlushFileBuffers(hFile);
+    ::CloseHandle(hFile);
+    return bWritten;
+}
+
+// The whole file from its start, in reads as large as the tail read's largest.
+double BareRead()
+{
+    HANDLE hFile = ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return -1;
+    std::string strBlock(LOG_TAIL_READ_MAX, '\0');
+    const LONGLONG llStart = QpcNow();
+    DWORD dwRead = 0;
+    while (::ReadFile(hFile, &strBlock[0], static_cast<DWORD>(strBlock.size()), &dwRead, nullptr) && dwRead > 0) {
+    }
+    const double dSeconds = Seconds(QpcNow() - llStart);
+    ::CloseHandle(hFile);
+    return dSeconds;
+}
 
 void WriteLongLog()
 {
@@ -110,4 +164,21 @@ void MeasureLongLog(CLoad& load, CLoadStorm& storm)
     load.dSeconds = LoadWindow(ALARM_LIST_CAP, load.nGrowth, &load);
     std::fprintf(stderr, "bench: %d alarms while the log loads\n", LOAD_STORM_ALARMS);
     storm = SendWhileLoading();
+}
+
+void MeasureRowlessLog(CRowlessLoad& load)
+{
+    wchar_t szFolder[MAX_PATH];
+    if (!::GetCurrentDirectoryW(MAX_PATH, szFolder))
+        return;
+    CTempDir dir(szFolder);
+    if (!WriteRowlessLog(load.nBytes))
+        return;
+    load.dBareSeconds = BareRead();
+    const LONGLONG llRead = QpcNow();
+    load.nRows = static_cast<int>(CAlarmLog().ReadTail(ALARM_LIST_CAP).size());
+    load.dReadSeconds = Seconds(QpcNow() - llRead);
+    WaitForPortFree();
+    SIZE_T nGrowth = 0;
+    load.dSeconds = LoadWindow(ROWLESS_LOG_ALARMS, nGrowth, nullptr);
 }

@@ -31,3 +31,20 @@ struct CLoadStorm {
 
 // Both in the same temporary folder, with one log of LONG_LOG_LINES lines written for them.
 void MeasureLongLog(CLoad& load, CLoadStorm& storm);
+
+// A log whose end holds nothing but lines that give no row, as empty and one-byte datagrams
+// leave them: ROWLESS_LOG_ALARMS alarms, then ROWLESS_LOG_BYTES of such lines.
+constexpr unsigned long long ROWLESS_LOG_BYTES = 1ULL << 30;
+constexpr int ROWLESS_LOG_ALARMS = 10;
+
+struct CRowlessLoad {
+    double dSeconds = -1;       // from creating the window until the log page listed the alarms
+    double dReadSeconds = -1;   // Wendle's read of the file's rows alone
+    double dBareSeconds = -1;   // the file read whole from its start, in reads of the largest size
+    int nRows = 0;              // the rows that read found
+    unsigned long long nBytes = 0;
+};
+
+// In a folder of its own in the current one, which the benchmark's script removes however the
+// benchmark ends, so that the file never outlives it.
+void MeasureRowlessLog(CRowlessLoad& load);

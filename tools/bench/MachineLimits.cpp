@@ -86,17 +86,16 @@ CBareUdp MeasureBareUdp()
     return result;
 }
 
-CBareAppend MeasureBareAppend()
+CBareAppend MeasureFlushedAppends(const wchar_t* pszFile, double dSeconds)
 {
-    CTempDir dir;
     CBareAppend result;
     const std::string strLine = AlarmText(PHASE_BARE, 0, 0) + "\r\n";
     const LONGLONG llStart = QpcNow();
-    const LONGLONG llEnd = llStart + static_cast<LONGLONG>(BARE_SECONDS * g_llFrequency);
-    int nLines = 0;
+    const LONGLONG llEnd = llStart + static_cast<LONGLONG>(dSeconds * g_llFrequency);
+    std::vector<double> vecLineSeconds;
     LONGLONG llNow = llStart;
     while (llNow < llEnd) {
-        HANDLE hFile = ::CreateFileW(L"bare.txt", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        HANDLE hFile = ::CreateFileW(pszFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
         if (hFile == INVALID_HANDLE_VALUE)
             return result;
@@ -105,13 +104,21 @@ CBareAppend MeasureBareAppend()
         ::WriteFile(hFile, strLine.data(), static_cast<DWORD>(strLine.size()), &dwWritten, nullptr);
         ::FlushFileBuffers(hFile);
         ::CloseHandle(hFile);
-        ++nLines;
         const LONGLONG llLine = llNow;
         llNow = QpcNow();
-        result.dSlowestSeconds = std::max(result.dSlowestSeconds, Seconds(llNow - llLine));
+        vecLineSeconds.push_back(Seconds(llNow - llLine));
     }
-    result.dRate = nLines / Seconds(llNow - llStart);
+    ::DeleteFileW(pszFile);
+    result.dRate = static_cast<double>(vecLineSeconds.size()) / Seconds(llNow - llStart);
+    result.dSlowestSeconds = *std::max_element(vecLineSeconds.begin(), vecLineSeconds.end());
+    result.dP99Seconds = Percentile(vecLineSeconds, 0.99);
     return result;
+}
+
+CBareAppend MeasureBareAppend()
+{
+    CTempDir dir;
+    return MeasureFlushedAppends(L"bare.txt", BARE_SECONDS);
 }
 
 CBareRows BareRows(int nCount)

@@ -23,10 +23,13 @@ unsigned long long ReceiveBufferCap();
 struct CBareAppend {
     double dRate = 0;           // lines per second
     double dSlowestSeconds = 0; // the longest one line took
+    double dP99Seconds = -1;    // what 99 of 100 lines took at most: the machine's flush latency
 };
 
 // One open, seek to the end, write, flush to the disk and close for each line.
 CBareAppend MeasureBareAppend();
+// The same on a file of this name in the current folder, for this long; the file is deleted.
+CBareAppend MeasureFlushedAppends(const wchar_t* pszFile, double dSeconds);
 // Rows per second inserted at the top of an empty list up to the cap; the best of a few rounds.
 // The list is left empty.
 double MeasureListInserts(HWND hList);

@@ -1,6 +1,7 @@
 #include "ReceivePath.h"
 
 #include "DiskWatcher.h"
+#include "MachineLimits.h"
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -16,6 +17,9 @@ constexpr DWORD SEND_MAX_MILLISECONDS = 120000;
 constexpr DWORD LATENCY_IDLE_MILLISECONDS = 3000;
 constexpr double TOPUP_RATE = 2000;
 constexpr DWORD UNSERVED_LOOK_MILLISECONDS = 10;
+// Beside the live window's log, which it never touches.
+constexpr wchar_t FLUSH_PROBE_FILE[] = L"flush-probe.txt";
+constexpr double FLUSH_PROBE_SECONDS = 1;
 
 // One rung: a fresh Wendle takes the rate while this thread keeps its window going. Once every
 // line is on disk, or the writer had long enough, the window is closed; the log tells whether
@@ -46,6 +50,7 @@ bool RunRung(double dRate, double& dSentRate, CRecordCount& file)
 CStorm RunStorm(CLiveWendle& live)
 {
     CStorm storm;
+    storm.flush = MeasureFlushedAppends(FLUSH_PROBE_FILE, FLUSH_PROBE_SECONDS);
     CDiskWatcher watcher(PHASE_STORM, STORM_ALARMS);
     CSender sender(PHASE_STORM, STORM_ALARMS, STORM_RATE);
     const LONGLONG llShown = live.Drain(sender, PHASE_STORM, STORM_ALARMS - 1);
@@ -68,6 +73,7 @@ CStorm RunStorm(CLiveWendle& live)
 CUnservedStorm RunUnservedStorm(CLiveWendle& live)
 {
     CUnservedStorm storm;
+    storm.flush = MeasureFlushedAppends(FLUSH_PROBE_FILE, FLUSH_PROBE_SECONDS);
     {
         CDiskWatcher watcher(PHASE_UNSERVED, STORM_ALARMS);
         CSender sender(PHASE_UNSERVED, STORM_ALARMS, STORM_RATE);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "LiveWendle.h"
+#include "MachineLimits.h"
 
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ constexpr double LADDER_FIRST_RATE = 2000;
 constexpr double LADDER_SECONDS = 2;
 
 struct CStorm {
+    CBareAppend flush;          // the machine's flushed appends just before the storm
     CRecordCount file;
     CRecordCount mainList;
     CRecordCount logList;
@@ -38,6 +40,7 @@ CStorm RunStorm(CLiveWendle& live);
 // The same storm while the window's thread serves no message at all: the log must not wait
 // for the window.
 struct CUnservedStorm {
+    CBareAppend flush;
     CRecordCount file;
     double dSentRate = 0;
     double dLastOnDiskSeconds = -1;

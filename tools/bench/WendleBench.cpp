@@ -65,6 +65,8 @@ int wmain()
         results.ladder = ClimbLadder();
         std::fprintf(stderr, "bench: a %d-line log\n", LONG_LOG_LINES);
         MeasureLongLog(results.load, results.loadStorm);
+        std::fprintf(stderr, "bench: a log ending in 1 GiB of lines without rows\n");
+        MeasureRowlessLog(results.rowless);
         std::fprintf(stderr, "bench: a flood while the log cannot be written\n");
         results.failingLog = MeasureWriterCost(true);
         results.writableLog = MeasureWriterCost(false);
