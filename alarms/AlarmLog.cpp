@@ -208,13 +208,11 @@ LogHealth CAlarmLog::Append(const std::vector<std::string>& texts)
         CountLost(nDropped, LossCause::WriteFailed);
         m_nDropped += nDropped;
     }
-    const CFileCall call(m_nCallSince);
     return Write(false);
 }
 
 void CAlarmLog::AppendLast()
 {
-    const CFileCall call(m_nCallSince);
     Write(true);
 }
 
@@ -228,6 +226,7 @@ LogHealth CAlarmLog::Write(bool bForce)
     if (m_bFailing && !bForce && now - m_nLastTry < FAILING_RETRY_MILLISECONDS)
         return LogHealth::Unchanged;
     m_nLastTry = now;
+    const CFileCall call(m_nCallSince);
     // Once the file is known to fail, or the close is under way, each try is a single one.
     DWORD dwError = ERROR_SUCCESS;
     const CFile hFile = OpenLog(GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, IsPatient(), m_hStop, dwError);

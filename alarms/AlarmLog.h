@@ -131,5 +131,5 @@ private:
     std::array<CLoss, 3> m_losses{};
     // Lines dropped beyond the bound since the file last took them.
     std::uint64_t m_nDropped = 0;
-    mutable std::atomic<ULONGLONG> m_nCallSince{0};
+    std::atomic<ULONGLONG> m_nCallSince{0};
 };

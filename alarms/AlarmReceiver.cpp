@@ -58,12 +58,11 @@ std::thread CAlarmReceiver::StartCapture()
 
 void CAlarmReceiver::ReportLog()
 {
-    // The window hears of each change of the file's state once.
-    const bool bFailing = m_log.IsFailing();
-    const CHealthDetail log = ErrorDetail(bFailing ? static_cast<long>(m_log.WriteError()) : 0);
-    if (bFailing != m_bLogFailingTold || log.nError != m_logTold.nError)
-        Publish(HealthKind::Log, bFailing, log);
-    m_bLogFailingTold = bFailing;
+    // The window hears of each change of the file's state once; a failing file always has its
+    // error, so the error alone says whether it fails.
+    const CHealthDetail log = ErrorDetail(m_log.IsFailing() ? static_cast<long>(m_log.WriteError()) : 0);
+    if (log.nError != m_logTold.nError)
+        Publish(HealthKind::Log, log.nError != 0, log);
     m_logTold = log;
     CHealthDetail memory;
     memory.nCount = m_log.PendingLines();

@@ -100,7 +100,6 @@ private:
     int m_nMainRows = 0;
     // What the window was last told of the log, so that it hears of each change once.
     CHealthDetail m_logTold;
-    bool m_bLogFailingTold = false;
     CHealthDetail m_memoryTold;
     bool m_bArchiveFailing = false;
 };

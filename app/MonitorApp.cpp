@@ -76,9 +76,9 @@ BOOL CALLBACK FindMonitorWindow(HWND hWnd, LPARAM lParam)
 }
 
 // Brings the running monitor's window back, from the tray or the task bar, to the front. Asked
-// with a posted message, without waiting for its answer, so a monitor that does not answer cannot hang this start; true
-// only while the window still carries its mark afterwards, since a monitor that is closing
-// drops it first.
+// with a posted message, without waiting for its answer, so a monitor that does not answer
+// cannot hang this start; true only while the window still carries its mark afterwards, since a
+// monitor that is closing drops it first.
 bool ShowRunningMonitor()
 {
     HWND hMonitor = nullptr;
