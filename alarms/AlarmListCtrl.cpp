@@ -25,8 +25,7 @@ void CAlarmListCtrl::Setup(int nColumnWidth, bool bAlarmDisc)
         bmpAlarm.LoadBitmap(IDB_STATE_ALARM);
         images.Add(bmpAlarm, RGB(255, 255, 255));
     }
-    SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    SetExtendedStyle(GetExtendedStyle() | LVS_EX_SUBITEMIMAGES);
+    SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES);
     for (int nColumn = 0; nColumn < static_cast<int>(std::size(ALARM_HEADINGS)); ++nColumn)
         InsertColumn(nColumn, ALARM_HEADINGS[nColumn], LVCFMT_LEFT, nColumnWidth);
     // Without LVS_SHAREIMAGELISTS the list destroys its image list with itself: it owns it now.

@@ -50,7 +50,6 @@ public:
 private:
     friend DWORD WINAPI AlarmReceiverThread(LPVOID pReceiver);
 
-    class CSocket;
     struct CListener;
     enum class Waited { Stopped, Readable, Rebind, Failed };
 
