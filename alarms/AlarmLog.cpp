@@ -17,13 +17,6 @@ constexpr ULONGLONG FAILING_RETRY_MILLISECONDS = 1000;
 constexpr ULONGLONG SIZE_ARCHIVE_RETRY_MILLISECONDS = 10000;
 constexpr char TIME_FORMAT[] = "%04u-%02u-%02u %02u:%02u:%02u";
 
-bool WriteAll(HANDLE hFile, const std::string& bytes)
-{
-    DWORD written = 0;
-    return ::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
 // True when the file is empty or its last byte ends a line.
 bool EndsWithLine(HANDLE hFile, const LARGE_INTEGER& end, bool& bEnds)
 {

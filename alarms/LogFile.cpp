@@ -88,6 +88,13 @@ DWORD MoveWhileHeld(const wchar_t* pszFrom, const wchar_t* pszTo, bool bRetry, H
     return RetryWhileHeld(bRetry, hStop, [&] { return ::MoveFileW(pszFrom, pszTo) != FALSE; });
 }
 
+bool WriteAll(HANDLE hFile, const std::string& bytes)
+{
+    DWORD written = 0;
+    return ::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
 bool ReadWholeFile(const wchar_t* pszPath, std::string& bytes)
 {
     const CFile hFile(
@@ -111,9 +118,7 @@ bool WriteWholeFile(const wchar_t* pszPath, const std::string& bytes)
             ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!hFile.IsValid())
             return false;
-        DWORD written = 0;
-        if (!::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-            written != bytes.size() || !::FlushFileBuffers(hFile)) {
+        if (!WriteAll(hFile, bytes) || !::FlushFileBuffers(hFile)) {
             ::DeleteFileW(temporary.c_str());
             return false;
         }

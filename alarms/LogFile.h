@@ -15,6 +15,8 @@ CFile OpenLog(DWORD dwAccess, DWORD dwDisposition, bool bRetry, HANDLE hStop, DW
 // Renames the file, waiting the same way for a program whose open handle refuses it. Returns
 // the error, or ERROR_SUCCESS.
 DWORD MoveWhileHeld(const wchar_t* pszFrom, const wchar_t* pszTo, bool bRetry, HANDLE hStop);
+// Writes the bytes at the file's position; false unless every one of them was written.
+bool WriteAll(HANDLE hFile, const std::string& bytes);
 // False when the file is not there or cannot be read.
 bool ReadWholeFile(const wchar_t* pszPath, std::string& bytes);
 // Writes the file whole and durably through a temporary beside it, so that a failure leaves the

@@ -4,6 +4,7 @@
 #include "BenchSupport.h"
 #include "DiskWatcher.h"
 #include "LiveWendle.h"
+#include "LogFile.h"
 #include "LogTail.h"
 #include "MachineLimits.h"
 #include "TestSupport.h"
@@ -17,13 +18,6 @@ constexpr DWORD LOAD_MAX_MILLISECONDS = 120000;
 constexpr DWORD BIND_MAX_MILLISECONDS = 60000;
 constexpr int WRITE_LINES_EACH = 20000;
 constexpr std::size_t ROWLESS_WRITE_BYTES = 4 << 20;
-
-bool WriteAll(HANDLE hFile, const std::string& strBytes)
-{
-    DWORD dwWritten = 0;
-    return ::WriteFile(hFile, strBytes.data(), static_cast<DWORD>(strBytes.size()), &dwWritten, nullptr) &&
-           dwWritten == strBytes.size();
-}
 
 // The alarms, then the same few megabytes of lines without rows over and over: empty lines and
 // lines of one letter, mixed at random, as the datagrams of a sender gone wrong leave them.
