@@ -23,9 +23,9 @@ constexpr std::size_t ROWLESS_WRITE_BYTES = 4 << 20;
 // lines of one letter, mixed at random, as the datagrams of a sender gone wrong leave them.
 bool WriteRowlessLog(unsigned long long& nBytes)
 {
-    HANDLE hFile =
-        ::CreateFileW(ALARM_LOG_FILE, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    const CFile hFile(
+        ::CreateFileW(ALARM_LOG_FILE, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile.IsValid())
         return false;
     std::string strAlarms;
     for (int nAlarm = 0; nAlarm < ROWLESS_LOG_ALARMS; ++nAlarm)
@@ -41,26 +41,22 @@ bool WriteRowlessLog(unsigned long long& nBytes)
         nBytes += strLines.size();
     }
     // On disk before anything reads it, so that no read waits for the writing of this one.
-    bWritten = bWritten && ::FlushFileBuffers(hFile);
-    ::CloseHandle(hFile);
-    return bWritten;
+    return bWritten && ::FlushFileBuffers(hFile);
 }
 
 // The whole file from its start, in reads as large as the tail read's largest.
 double BareRead()
 {
-    HANDLE hFile = ::CreateFileW(ALARM_LOG_FILE, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    const CFile hFile(::CreateFileW(ALARM_LOG_FILE, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!hFile.IsValid())
         return -1;
     std::string strBlock(LOG_TAIL_READ_MAX, '\0');
     const LONGLONG llStart = QpcNow();
     DWORD dwRead = 0;
     while (::ReadFile(hFile, &strBlock[0], static_cast<DWORD>(strBlock.size()), &dwRead, nullptr) && dwRead > 0) {
     }
-    const double dSeconds = Seconds(QpcNow() - llStart);
-    ::CloseHandle(hFile);
-    return dSeconds;
+    return Seconds(QpcNow() - llStart);
 }
 
 void WriteLongLog()
