@@ -113,10 +113,7 @@ void CAlarmLog::RecoverUnsaved()
 
 bool CAlarmLog::SaveUnsaved()
 {
-    std::string bytes = LossLines();
-    for (const std::string& line : m_dqPending)
-        bytes += line;
-    if (!WriteWholeFile(ALARM_LOG_UNSAVED_FILE, bytes))
+    if (!WriteWholeFile(ALARM_LOG_UNSAVED_FILE, WaitingBytes()))
         return false;
     m_bUnsavedFile = true;
     m_dqPending.clear();
@@ -191,6 +188,15 @@ std::string CAlarmLog::LossLines() const
     return lines;
 }
 
+std::string CAlarmLog::WaitingBytes() const
+{
+    // The oldest lines were the ones dropped, so the lines that count them go first.
+    std::string bytes = LossLines();
+    for (const std::string& line : m_dqPending)
+        bytes += line;
+    return bytes;
+}
+
 LogHealth CAlarmLog::Append(const std::vector<std::string>& texts)
 {
     for (const std::string& text : texts)
@@ -223,13 +229,8 @@ LogHealth CAlarmLog::Write(bool bForce)
     // Once the file is known to fail, or the close is under way, each try is a single one.
     DWORD dwError = ERROR_SUCCESS;
     const CFile hFile = OpenLog(GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, IsPatient(), m_hStop, dwError);
-    if (hFile.IsValid()) {
-        // The oldest lines were the ones dropped, so the lines that count them go first.
-        std::string bytes = LossLines();
-        for (const std::string& line : m_dqPending)
-            bytes += line;
-        dwError = WriteDurably(hFile, bytes, m_nBytes);
-    }
+    if (hFile.IsValid())
+        dwError = WriteDurably(hFile, WaitingBytes(), m_nBytes);
     if (dwError != ERROR_SUCCESS) {
         m_dwWriteError = dwError;
         return std::exchange(m_bFailing, true) ? LogHealth::Unchanged : LogHealth::Failing;

@@ -110,6 +110,8 @@ private:
 
     LogHealth Write(bool bForce);
     std::string LossLines() const;
+    // What waits for the file, in the order it goes there.
+    std::string WaitingBytes() const;
     bool IsPatient() const { return !m_bFailing && !m_bStopping; }
     bool SaveUnsaved();
     void RecoverUnsaved();
