@@ -117,8 +117,6 @@ struct CAlarmReceiver::CListener {
     CFamilySocket& V4() { return families[0]; }
     CFamilySocket& V6() { return families[1]; }
     bool IsSettled() const { return families[0].IsSettled() && families[1].IsSettled(); }
-    // What the window was last told of the port.
-    std::string told;
 };
 
 void CAlarmReceiver::BindMissing(CListener& listener)
@@ -134,11 +132,8 @@ void CAlarmReceiver::BindMissing(CListener& listener)
     if (bFailing && (port.nError == WINSOCK_ADDRESS_IN_USE || port.nErrorV6 == WINSOCK_ADDRESS_IN_USE))
         port.nSession = OtherSessionMonitor();
     m_bBound = !bFailing;
-    // The window hears of each change once; a retry that fails the same way is no news.
-    const std::string told = bFailing ? HealthText(HealthKind::Port, port) : std::string();
-    if (told != listener.told)
-        Publish(HealthKind::Port, bFailing, port);
-    listener.told = told;
+    // A retry that fails the same way is no news: the feed passes on only a change.
+    Publish(HealthKind::Port, bFailing, port);
 }
 
 CAlarmReceiver::Waited CAlarmReceiver::WaitForDatagrams(CListener& listener)

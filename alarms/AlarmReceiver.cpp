@@ -58,18 +58,12 @@ std::thread CAlarmReceiver::StartCapture()
 
 void CAlarmReceiver::ReportLog()
 {
-    // The window hears of each change of the file's state once; a failing file always has its
-    // error, so the error alone says whether it fails.
-    const CHealthDetail log = ErrorDetail(m_log.IsFailing() ? static_cast<long>(m_log.WriteError()) : 0);
-    if (log.nError != m_logTold.nError)
-        Publish(HealthKind::Log, log.nError != 0, log);
-    m_logTold = log;
+    // The feed passes on only what changed.
+    Publish(HealthKind::Log, m_log.IsFailing(), ErrorDetail(static_cast<long>(m_log.WriteError())));
     CHealthDetail memory;
     memory.nCount = m_log.PendingLines();
     memory.nDropped = m_log.DroppedLines();
-    if (memory.nCount != m_memoryTold.nCount || memory.nDropped != m_memoryTold.nDropped)
-        Publish(HealthKind::Memory, memory.nCount > 0, memory);
-    m_memoryTold = memory;
+    Publish(HealthKind::Memory, memory.nCount > 0, memory);
 }
 
 void CAlarmReceiver::ArchiveLog()

@@ -97,9 +97,6 @@ private:
     // The rows each list holds once the feed is applied, counted in the file's order.
     int m_nLogRows = 0;
     int m_nMainRows = 0;
-    // What the window was last told of the log, so that it hears of each change once.
-    CHealthDetail m_logTold;
-    CHealthDetail m_memoryTold;
     bool m_bArchiveFailing = false;
 };
 

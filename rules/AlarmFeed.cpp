@@ -78,6 +78,13 @@ bool CAlarmFeed::PublishHealth(const CHealthChange& change)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bClosed)
         return false;
+    if (!IsHealthEvent(change.kind)) {
+        std::string told = change.bSet ? HealthText(change.kind, change.detail) : std::string();
+        std::string& last = m_told[static_cast<std::size_t>(change.kind)];
+        if (told == last)
+            return false;
+        last = std::move(told);
+    }
     // One waiting change per kind keeps the feed bounded without losing any: the window only
     // ever needs a condition's latest state and an event's total.
     std::vector<CHealthChange>& health = m_pending.health;

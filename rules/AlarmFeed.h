@@ -8,6 +8,7 @@
 #include "AlarmRules.h"
 #include "Health.h"
 
+#include <array>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -41,7 +42,9 @@ public:
     bool PublishHistory(std::vector<CAlarmRow> rowsNewestFirst);
     bool PublishAlarms(const std::vector<CFeedAlarm>& alarms);
     bool PublishLogCleared();
-    // A condition's latest change replaces the one still waiting; events add up.
+    // A condition's latest change replaces the one still waiting; events add up. A condition
+    // published as it already stands is no news, so a finder publishes what it sees whenever it
+    // looks.
     bool PublishHealth(const CHealthChange& change);
     // The wake-up could not be delivered: the next publication tries again.
     void WakeFailed();
@@ -61,6 +64,8 @@ private:
 
     std::mutex m_mutex;
     CFeedSlice m_pending;
+    // What each condition was last published as: its text while set, empty while clear.
+    std::array<std::string, HEALTH_KINDS> m_told;
     bool m_bAwake = false;
     bool m_bClosed = false;
 };
