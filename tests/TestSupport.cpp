@@ -168,10 +168,9 @@ void CUdpSender::Send(const std::string& bytes)
     to.sin_family = AF_INET;
     to.sin_port = htons(m_nPort);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int nSent = m_bIpv6 ? ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0,
-                                         reinterpret_cast<sockaddr*>(&to6), sizeof(to6))
-                              : ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0,
-                                         reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    const auto* pTo = m_bIpv6 ? reinterpret_cast<const sockaddr*>(&to6) : reinterpret_cast<const sockaddr*>(&to);
+    const int nToLength = m_bIpv6 ? sizeof(to6) : sizeof(to);
+    const int nSent = ::sendto(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0, pTo, nToLength);
     // Once is enough to hear of it: a broken socket fails every send after.
     if (nSent != static_cast<int>(bytes.size()) && !std::exchange(m_bFailed, true))
         ADD_FAILURE() << "sendto of " << bytes.size() << " bytes: error " << ::WSAGetLastError();
